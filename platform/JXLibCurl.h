@@ -1,0 +1,94 @@
+// JXLibCurl: the agent's HTTP client object, built directly on libcurl.
+//
+// One object keeps one libcurl easy handle for its whole life, so consecutive requests reuse
+// the TCP/TLS connection (keep-alive). The object is not thread-safe: its owner serialises the
+// request calls (CVSRestApiConnection does so with its request lock).
+//
+// Contract:
+//  - JXLibCurlInit(contentType, skipSslVerify, verbose, writeCallback) makes the object ready
+//    for requests and may be called again; it restores the defaults below and forgets options
+//    set before it. Every request carries "Content-Type: <contentType>". skipSslVerify switches
+//    peer and host verification off (on by default). verbose turns on libcurl's own trace on
+//    stderr. A non-null writeCallback receives the response body instead of the object's
+//    buffer (libcurl's write-callback form; its last argument is this object).
+//  - Option setters pass a libcurl option through and hold for all later exchanges until the
+//    next init. Defaults: connect timeout 30 s; a transfer slower than 1 byte/s for 60 s is
+//    aborted (CURLOPT_CONNECTTIMEOUT, CURLOPT_LOW_SPEED_LIMIT, CURLOPT_LOW_SPEED_TIME).
+//    The integer setter takes only long options, the string setter only string options; any
+//    other option is refused with false.
+//  - Header lines (header type HTTP_HDR_STANDARD, one whole "Name: value" line) go out with
+//    every request until JXLibCurlFreeHttpHeaderList drops them.
+//  - JXLibCurlSendHttpReqLog(verb, url, body, length, logRequest, logResponse, label) carries
+//    one exchange. The body is sent as exactly `length` bytes (any bytes, NUL included) for
+//    POST, PUT and DELETE; GET sends none. Nothing of one request's verb or body carries over
+//    into the next. Returns true when the transfer completed with an HTTP status below 400.
+//    With logRequest / logResponse the object writes the request / response body to its own
+//    debug log at level 2 under `label` (the object's own label when null).
+//  - After every send: GetHttpErrorCode() is the HTTP status that came back (0 when none did),
+//    GetHttpResponse() the body received (also for a status of 400 or more), and the error
+//    buffer the reason of a failure (libcurl's text for a transport failure, "HTTP error <n>"
+//    for a status of 400 or more; empty after a success).
+//  - GetHttpResponse(length, headers): headers false gives the body, true the raw response
+//    header block of the last exchange (status line and header lines). Null with length 0
+//    when there is none.
+//
+// Every operation a caller might want to replace is virtual, so a derived object can stand in
+// for the network (tests, proxies, recorders).
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "TqDebug.h"
+
+typedef enum _http_req_type_ {
+    HTTP_REQ_GET = 0,
+    HTTP_REQ_POST = 1,
+    HTTP_REQ_PUT = 2,
+    HTTP_REQ_DELETE = 3,
+} HTTP_REQ_TYPE;
+
+typedef enum _http_hdr_type_ {
+    HTTP_HDR_STANDARD = 0,
+} HTTP_HDR_TYPE;
+
+class JXLibCurl {
+public:
+    using WriteCallback = unsigned long (*)(void*, unsigned long, unsigned long, void*);
+
+    JXLibCurl();
+    virtual ~JXLibCurl();
+    JXLibCurl(const JXLibCurl&) = delete;
+    JXLibCurl& operator=(const JXLibCurl&) = delete;
+
+    virtual bool JXLibCurlInit(const char* contentType, bool skipSslVerify, bool verbose,
+                               WriteCallback writeCallback);
+    virtual bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
+    virtual bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
+                                                          const std::string& value);
+    virtual bool JXLibCurlFreeHttpHeaderList();
+    virtual bool JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
+    virtual bool JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, const void* body,
+                                         unsigned long length, bool logRequest,
+                                         bool logResponse, const char* label);
+    virtual const char* GetHttpResponse(unsigned long& length, bool headers);
+    virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);
+
+    // "GET", "POST", "PUT", "DELETE"; "UNKNOWN" for any other value. Never null.
+    static const char* GetHttpReqTypeString(HTTP_REQ_TYPE verb);
+
+    int64_t GetHttpErrorCode() const { return m_nHttpErrorCode; }
+    const char* GetCurlErrorBuffer() const { return m_szErrorBuffer; }
+
+protected:
+    // Derived stand-ins report their outcome through these two, as the real sends do.
+    int64_t m_nHttpErrorCode = 0;
+    char m_szErrorBuffer[CURL_ERROR_SIZE] = {};
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};

@@ -1,0 +1,60 @@
+// TqDebug: the agent's debug log.
+//
+// Contract the library relies on:
+//  - TqDebug(nullptr) always succeeds; the owner keeps the object for its whole life.
+//  - Error() and DebugLvl() accept a function label (the caller's full signature), a printf
+//    format and its arguments at any time in the owner's life, from any thread. They report
+//    nothing back and never throw; logging never changes an outcome.
+//
+// This stand-in writes one record per call:
+//     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] ERROR   <function>: <message>
+//     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] DEBUG-2 <function>: <message>
+// Error records are always written; DebugLvl records only when their level is at or below the
+// threshold. The message is written as formatted (a format may put a body on its own line),
+// and every record ends with a line break.
+//
+// Settings, read once per process on first use:
+//     TQDEBUG_FILE   append records to this file instead of stderr
+//     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
+// A filtered-out record costs one comparison: nothing is formatted.
+//
+// A host that routes records elsewhere (and tests) can install a sink. The sink receives every
+// call, unfiltered, in place of the default destination.
+#pragma once
+
+#include <cstdarg>
+#include <functional>
+#include <string>
+
+// Opaque: a null instance selects the process-wide destination described above.
+class TqDebugFileInstance;
+
+class TqDebug {
+public:
+    explicit TqDebug(TqDebugFileInstance* instance);
+    ~TqDebug();
+
+    TqDebug(const TqDebug&) = delete;
+    TqDebug& operator=(const TqDebug&) = delete;
+
+    void Error(const char* function, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    void DebugLvl(const char* function, int level, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+
+private:
+    [[maybe_unused]] TqDebugFileInstance* m_pInstance;  // not owned
+};
+
+struct TqDebugRecord {
+    enum Kind { Error, Debug } kind;
+    int level;  // the DebugLvl level; -1 for Error records
+    std::string function;
+    std::string message;
+};
+
+using TqDebugSink = std::function<void(const TqDebugRecord&)>;
+
+// Process-wide; receives every call, unfiltered; an empty function restores the default;
+// returns the previous sink.
+TqDebugSink TqDebugSetSink(TqDebugSink sink);

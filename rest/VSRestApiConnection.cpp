@@ -1,0 +1,259 @@
+#include "VSRestApiConnection.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// Function labels are part of the log format that the agent's log readers know; they are
+// fixed texts, not __PRETTY_FUNCTION__, so every compiler writes the same ones.
+constexpr const char* kConnectLabel =
+    "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
+constexpr const char* kComputeUrlLabel =
+    "virtual bool CVSRestApiConnection::computeUrl(const string&, const string&, const "
+    "VSRestApiRequestOptions*, std::string&)";
+constexpr const char* kSendReqLabel =
+    "virtual bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE, const string&, const string&, "
+    "std::string&, VSRestApiRequestOptions*)";
+constexpr const char* kCommonHeadersLabel =
+    "virtual bool CVSRestApiConnection::addCommonCurlHeaders()";
+constexpr const char* kLogRequestLabel =
+    "virtual void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE, const string&, const "
+    "string&)";
+constexpr const char* kLogResponseLabel =
+    "virtual void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE, const string&, const "
+    "string&)";
+constexpr const char* kLogErrorLabel =
+    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
+    "const string&)";
+constexpr const char* kUrlEncodeLabel = "std::string CVSRestApiConnection::UrlEncode(const string&)";
+
+constexpr int kCurlOptNoSignal = 99;  // CURLOPT_NOSIGNAL
+constexpr int kCurlOptCaInfo = 10065;  // CURLOPT_CAINFO
+
+constexpr size_t kQueryArgumentBuffer = 2048;
+
+}  // namespace
+
+VSRestApiRequestOptions::~VSRestApiRequestOptions() = default;
+
+CVSRestApiConnection::CVSRestApiConnection()
+    : m_pCurl(nullptr),
+      m_bConnected(false),
+      m_debug(nullptr),
+      m_bUseHttps(false),
+      m_nPort(0),
+      m_bDebugEnabled(false),
+      m_bUseLoginHeaders(false) {
+    // Last, so that a throwing transport constructor leaves nothing behind to free.
+    m_pCurl = new JXLibCurl();
+}
+
+CVSRestApiConnection::~CVSRestApiConnection() {
+    delete m_pCurl;
+    m_pCurl = nullptr;
+}
+
+void CVSRestApiConnection::enableDebug() { m_bDebugEnabled = true; }
+
+bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify,
+                                   const std::string& caFile) {
+    if (m_strContentType.empty()) {
+        m_debug.Error(kConnectLabel, "Content type is not set");
+        return false;
+    }
+    if (!m_pCurl->JXLibCurlInit(m_strContentType.c_str(), skipSslVerify, false, nullptr)) {
+        m_debug.Error(kConnectLabel, "Failed to Initialize Curl Library");
+        return false;
+    }
+    if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(static_cast<CURLoption>(kCurlOptNoSignal),
+                                                        1)) {
+        m_debug.Error(kConnectLabel, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+        return false;
+    }
+    if (!skipSslVerify && !caFile.empty() &&
+        !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(
+            static_cast<CURLoption>(kCurlOptCaInfo), caFile)) {
+        m_debug.Error(kConnectLabel, "Failed to set curl option CURLOPT_CAINFO :[%s]",
+                      caFile.c_str());
+        return false;
+    }
+    m_strServer = server;
+    m_bConnected = true;
+    return true;
+}
+
+bool CVSRestApiConnection::computeUrl(const std::string& server, const std::string& resource,
+                                      const VSRestApiRequestOptions* /*options*/,
+                                      std::string& url) {
+    std::ostringstream out;
+    out << (m_bUseHttps ? "https://" : "http://") << server;
+    if (m_nPort != 0) {
+        out << ':' << m_nPort;
+    }
+    out << m_strBasePath;
+    if (resource.empty() || resource[0] != '/') {
+        out << '/';
+    }
+    out << resource;
+    url = out.str();
+    m_debug.DebugLvl(kComputeUrlLabel, 2, "Computed URL [%s]", url.c_str());
+    return true;
+}
+
+bool CVSRestApiConnection::get(const std::string& resource, std::string& response,
+                               VSRestApiRequestOptions* options) {
+    return sendReq(HTTP_REQ_GET, resource, std::string(), response, options);
+}
+
+bool CVSRestApiConnection::del(const std::string& resource, const std::string& body,
+                               std::string& response, VSRestApiRequestOptions* options) {
+    return sendReq(HTTP_REQ_DELETE, resource, body, response, options);
+}
+
+bool CVSRestApiConnection::post(const std::string& resource, const std::string& body,
+                                std::string& response, VSRestApiRequestOptions* options) {
+    return sendReq(HTTP_REQ_POST, resource, body, response, options);
+}
+
+bool CVSRestApiConnection::put(const std::string& resource, const std::string& body,
+                               std::string& response, VSRestApiRequestOptions* options) {
+    return sendReq(HTTP_REQ_PUT, resource, body, response, options);
+}
+
+bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resource,
+                                   const std::string& body, std::string& response,
+                                   VSRestApiRequestOptions* options) {
+    JxCriticalSectionLock lock(&m_csLock);
+    if (!m_bConnected) {
+        m_debug.Error(kSendReqLabel,
+                      "Error:Connect module has to be called before making any queries.");
+        return false;
+    }
+    std::string url;
+    computeUrl(m_strServer, resource, options, url);
+    m_pCurl->JXLibCurlFreeHttpHeaderList();
+    // A failing header hook has written its own line; the request still goes out.
+    addCurlHeaders(verb, resource, body, options);
+    if (m_bUseLoginHeaders) {
+        addLoginCurlHeaders();
+    }
+    LogRequest(verb, url, body);
+    const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(),
+                                                       body.size(), false, false, nullptr);
+    recvResp(response);
+    if (!sent) {
+        LogError(verb, url, body, response);
+        return false;
+    }
+    if (m_bUseLoginHeaders) {
+        saveLoginCurlHeaders();
+    }
+    LogResponse(verb, url, response);
+    return true;
+}
+
+void CVSRestApiConnection::recvResp(std::string& response) {
+    unsigned long length = 0;
+    const char* data = m_pCurl->GetHttpResponse(length, false);
+    if (data == nullptr) {
+        response.clear();
+    } else {
+        response.assign(data, length);
+    }
+}
+
+bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/,
+                                          const std::string& /*resource*/,
+                                          const std::string& /*body*/,
+                                          const VSRestApiRequestOptions* /*options*/) {
+    return addCommonCurlHeaders();
+}
+
+bool CVSRestApiConnection::addCommonCurlHeaders() {
+    if (!m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "Accept-Language: en_US")) {
+        m_debug.Error(kCommonHeadersLabel, "Failed to set CURL Accept-Language header");
+        return false;
+    }
+    if (!m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "User-Agent: curl/7.32.0")) {
+        m_debug.Error(kCommonHeadersLabel, "Failed to set CURL UserAgent header");
+        return false;
+    }
+    return true;
+}
+
+bool CVSRestApiConnection::addLoginCurlHeaders() { return true; }
+
+bool CVSRestApiConnection::saveLoginCurlHeaders() { return true; }
+
+void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url,
+                                      const std::string& body) {
+    if (body.empty()) {
+        return;
+    }
+    m_debug.DebugLvl(kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
+                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), body.c_str());
+}
+
+void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
+                                       const std::string& response) {
+    m_debug.DebugLvl(kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
+                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), response.c_str());
+}
+
+void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
+                                    const std::string& body, const std::string& response) {
+    m_debug.Error(kLogErrorLabel, "Error: [%s] [%d]. %s [%s]", getLastCurlError().c_str(),
+                  static_cast<int>(m_pCurl->GetHttpErrorCode()),
+                  JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
+    if (!body.empty()) {
+        m_debug.Error(kLogErrorLabel, "  Req: [%s]", body.c_str());
+    }
+    if (!response.empty()) {
+        m_debug.Error(kLogErrorLabel, "  Rsp: [%s]", response.c_str());
+    }
+}
+
+std::string CVSRestApiConnection::getLastCurlError() {
+    const char* text = m_pCurl->GetCurlErrorBuffer();
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const char* format,
+                                                     ...) {
+    char buffer[kQueryArgumentBuffer];
+    buffer[0] = '\0';
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+
+    query += query.find('?') == std::string::npos ? '?' : '&';
+    if (needed >= 0 && static_cast<size_t>(needed) >= sizeof buffer) {
+        // Longer than the buffer: format again at full size rather than cut the argument.
+        const size_t start = query.size();
+        query.resize(start + static_cast<size_t>(needed) + 1);
+        std::vsnprintf(&query[start], static_cast<size_t>(needed) + 1, format, again);
+        query.resize(start + static_cast<size_t>(needed));
+    } else {
+        // Bounded: after an encoding error the buffer need not hold a terminating NUL.
+        query.append(buffer, strnlen(buffer, sizeof buffer));
+    }
+    va_end(again);
+}
+
+std::string CVSRestApiConnection::UrlEncode(const std::string& text) {
+    std::string result;
+    m_pCurl->JXLibCurlUrlEscape(text, result);
+    if (result.empty()) {
+        m_debug.Error(kUrlEncodeLabel, "Failed to encode [%s] - result empty", text.c_str());
+        result = text;
+    } else {
+        m_debug.DebugLvl(kUrlEncodeLabel, 2, "Encoded [%s]=>[%s]", text.c_str(), result.c_str());
+    }
+    return result;
+}

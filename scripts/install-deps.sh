@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests, the examples and the
+# benchmarks need. Safe to run again: apt is only touched when something is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  libcurl4-openssl-dev libssl-dev openssl
+  libxerces-c-dev
+  libboost1.81-dev libboost-json1.81-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcpp-httplib-dev
+  tzdata
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

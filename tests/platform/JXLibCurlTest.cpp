@@ -1,0 +1,186 @@
+#include "JXLibCurl.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "TestServer.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string Url(const TestServer& server, const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+std::string Body(JXLibCurl& curl, bool headers = false) {
+    unsigned long length = 0;
+    const char* data = curl.GetHttpResponse(length, headers);
+    return data ? std::string(data, length) : std::string();
+}
+
+// A listening socket on 127.0.0.1 driven by hand, for peers that misbehave.
+class RawListener {
+public:
+    RawListener() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd, 4);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+    }
+    ~RawListener() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        ::close(m_fd);
+    }
+    int Port() const { return m_port; }
+    // Accepts one connection, reads a little of the request and resets the connection.
+    void ResetAfterFirstRead() {
+        m_thread = std::thread([this] {
+            int client = ::accept(m_fd, nullptr, nullptr);
+            char buf[4096];
+            (void)::read(client, buf, sizeof buf);
+            linger hard{1, 0};
+            ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::close(client);
+        });
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+}  // namespace
+
+TEST(JXLibCurl, VerbTexts) {
+    EXPECT_STREQ(JXLibCurl::GetHttpReqTypeString(HTTP_REQ_GET), "GET");
+    EXPECT_STREQ(JXLibCurl::GetHttpReqTypeString(HTTP_REQ_POST), "POST");
+    EXPECT_STREQ(JXLibCurl::GetHttpReqTypeString(HTTP_REQ_PUT), "PUT");
+    EXPECT_STREQ(JXLibCurl::GetHttpReqTypeString(HTTP_REQ_DELETE), "DELETE");
+    EXPECT_STREQ(JXLibCurl::GetHttpReqTypeString(static_cast<HTTP_REQ_TYPE>(17)), "UNKNOWN");
+}
+
+TEST(JXLibCurl, HeaderLinesGoOutUntilFreed) {
+    TestServer server;
+    JXLibCurl curl;
+    ASSERT_TRUE(curl.JXLibCurlInit("application/xml", false, false, nullptr));
+    ASSERT_TRUE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-One: 1"));
+    EXPECT_FALSE(curl.JXLibCurlAppendHeader(static_cast<_http_hdr_type_>(5), "X-Two: 2"));
+    ASSERT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/a").c_str(), nullptr, 0,
+                                             false, false, nullptr));
+    ASSERT_TRUE(curl.JXLibCurlFreeHttpHeaderList());
+    ASSERT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/b").c_str(), nullptr, 0,
+                                             false, false, nullptr));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].headers.count("X-One"), 1u);
+    EXPECT_EQ(requests[0].headers.count("X-Two"), 0u);
+    EXPECT_EQ(requests[1].headers.count("X-One"), 0u);
+    for (const auto& r : requests) {
+        auto ct = r.headers.equal_range("Content-Type");
+        ASSERT_EQ(std::distance(ct.first, ct.second), 1);
+        EXPECT_EQ(ct.first->second, "application/xml");
+        EXPECT_EQ(r.headers.count("Expect"), 0u);
+    }
+    // A caller's own Content-Type replaces the one from init instead of doubling it.
+    curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "Content-Type: text/plain");
+    curl.JXLibCurlSendHttpReqLog(HTTP_REQ_POST, Url(server, "/c").c_str(), "x", 1, false, false,
+                                 nullptr);
+    const auto last = server.Requests().back();
+    ASSERT_EQ(last.headers.count("Content-Type"), 1u);
+    EXPECT_EQ(last.headers.find("Content-Type")->second, "text/plain");
+}
+
+TEST(JXLibCurl, ErrorStatusKeepsBodyAndSaysWhichStatus) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request&, httplib::Response& res) {
+        res.status = 503;
+        res.set_header("X-Reason", "maintenance");
+        res.set_content("try later", "text/plain");
+    });
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    EXPECT_FALSE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/").c_str(), nullptr, 0,
+                                              false, false, nullptr));
+    EXPECT_EQ(curl.GetHttpErrorCode(), 503);
+    EXPECT_STREQ(curl.GetCurlErrorBuffer(), "HTTP error 503");
+    EXPECT_EQ(Body(curl), "try later");
+    EXPECT_THAT(Body(curl, true), HasSubstr("X-Reason: maintenance"));
+
+    // The next success clears the error state.
+    server.SetResponder([](const httplib::Request&, httplib::Response& res) {
+        res.set_content("fine", "text/plain");
+    });
+    EXPECT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/").c_str(), nullptr, 0,
+                                             false, false, nullptr));
+    EXPECT_EQ(curl.GetHttpErrorCode(), 200);
+    EXPECT_STREQ(curl.GetCurlErrorBuffer(), "");
+    EXPECT_EQ(Body(curl), "fine");
+}
+
+TEST(JXLibCurl, OptionSettersRefuseOptionsOfAnotherType) {
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    EXPECT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
+    EXPECT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, "/nonexistent"));
+    // Passing a number or a text where libcurl expects a pointer to a list would crash it.
+    EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_URL, 1));
+    EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_HTTPHEADER, "X: y"));
+    EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_TIMEOUT, "5"));
+}
+
+TEST(JXLibCurl, SilentPeerIsAbandonedAndHandleStaysUsable) {
+    TestServer server;  // declared first: it must outlive the client's keep-alive connection
+    // A listener that never accepts: the kernel completes the handshake, nobody answers.
+    RawListener silent;
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, 1);
+    const std::string url = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/";
+    EXPECT_FALSE(
+        curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, false, nullptr));
+    EXPECT_THAT(curl.GetCurlErrorBuffer(), HasSubstr("too slow"));
+    EXPECT_EQ(curl.GetHttpErrorCode(), 0);
+
+    EXPECT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/").c_str(), nullptr, 0,
+                                             false, false, nullptr));
+}
+
+TEST(JXLibCurl, PeerResettingMidBodyIsAFailureNotASignal) {
+    RawListener peer;
+    peer.ResetAfterFirstRead();
+    JXLibCurl curl;
+    curl.JXLibCurlInit("application/octet-stream", false, false, nullptr);
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
+    const std::string body(16 << 20, 'b');  // far more than the socket buffers hold
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/upload";
+    // SIGPIPE is at its default here: if libcurl let it through, the process would die.
+    EXPECT_FALSE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_PUT, url.c_str(), body.data(), body.size(),
+                                              false, false, nullptr));
+    EXPECT_STRNE(curl.GetCurlErrorBuffer(), "");
+}
+
+TEST(JXLibCurl, UrlEscape) {
+    JXLibCurl curl;
+    std::string out = "stale";
+    EXPECT_TRUE(curl.JXLibCurlUrlEscape("a b&c/d=\xc3\xa9~_.-", out));
+    EXPECT_EQ(out, "a%20b%26c%2Fd%3D%C3%A9~_.-");
+    EXPECT_TRUE(curl.JXLibCurlUrlEscape(std::string("x\0y", 3), out));
+    EXPECT_EQ(out, "x%00y");
+    curl.JXLibCurlUrlEscape("", out);
+    EXPECT_EQ(out, "");
+}

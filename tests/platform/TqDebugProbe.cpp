@@ -1,0 +1,59 @@
+// Logs through TqDebug in one of a few ways, so tests can check the default destination with
+// the environment they choose. Usage: tqdebug_probe basic|threads|filtered
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TqDebug.h"
+
+namespace {
+
+const char* const kLabel = "int main(int, char**)";
+
+void Basic(TqDebug& log) {
+    log.Error(kLabel, "error %d [%s]", 7, "text");
+    log.DebugLvl(kLabel, 0, "level zero");
+    log.DebugLvl(kLabel, 2, "level two");
+    log.DebugLvl(kLabel, 3, "level three");
+}
+
+// Long records from many threads: each must come out whole, on its own line.
+void Threads(TqDebug& log) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&log, t] {
+            const std::string payload(3000, static_cast<char>('a' + t));
+            for (int i = 0; i < 200; ++i) {
+                log.Error(kLabel, "<%s>", payload.c_str());
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+}
+
+// A record above the threshold must not be formatted: formatting this one would read from an
+// invalid address and crash.
+void Filtered(TqDebug& log) {
+    const char* invalid = reinterpret_cast<const char*>(static_cast<uintptr_t>(16));
+    log.DebugLvl(kLabel, 9, "%s", invalid);
+    log.Error(kLabel, "survived");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TqDebug log(nullptr);
+    const char* mode = argc > 1 ? argv[1] : "basic";
+    if (std::strcmp(mode, "threads") == 0) {
+        Threads(log);
+    } else if (std::strcmp(mode, "filtered") == 0) {
+        Filtered(log);
+    } else {
+        Basic(log);
+    }
+    return 0;
+}

@@ -1,0 +1,139 @@
+#include "TqDebug.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <sstream>
+
+#include "LogCapture.h"
+#include "TempDir.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+// Runs the probe through the shell with the given environment settings; returns what it wrote
+// to stdout and stderr, and its exit status through `status`.
+std::string RunProbe(const std::string& env, const std::string& mode, int* status) {
+    const std::string cmd =
+        "env -u TQDEBUG_FILE -u TQDEBUG_LEVEL " + env + " " + TQDEBUG_PROBE + " " + mode + " 2>&1";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
+        out.append(buf, n);
+    }
+    *status = ::pclose(pipe);
+    return out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+const std::string kStamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} \[pid \d+ tid \d+\] )";
+
+}  // namespace
+
+TEST(TqDebugSink, ReceivesEveryCallUnfilteredAndRestores) {
+    TqDebug log(nullptr);
+    {
+        LogCapture capture;
+        log.DebugLvl("f()", 9, "deep %d", 9);  // far above the default threshold
+        log.Error("g(int)", "bad [%s] %d", "x", -3);
+        const auto records = capture.Records();
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].kind, TqDebugRecord::Debug);
+        EXPECT_EQ(records[0].level, 9);
+        EXPECT_EQ(records[0].function, "f()");
+        EXPECT_EQ(records[0].message, "deep 9");
+        EXPECT_EQ(records[1].kind, TqDebugRecord::Error);
+        EXPECT_EQ(records[1].level, -1);
+        EXPECT_EQ(records[1].message, "bad [x] -3");
+    }
+    // The capture restored the default; setting a sink hands back the one before it.
+    int calls = 0;
+    TqDebugSink first = [&calls](const TqDebugRecord&) { ++calls; };
+    EXPECT_FALSE(TqDebugSetSink(first));
+    TqDebugSink previous = TqDebugSetSink(TqDebugSink());
+    ASSERT_TRUE(previous);
+    previous(TqDebugRecord{TqDebugRecord::Error, -1, "", ""});
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(TqDebugSink, LongMessagesAreFormattedWhole) {
+    LogCapture capture;
+    TqDebug log(nullptr);
+    const std::string big(10000, 'z');
+    log.Error("f()", "[%s]", big.c_str());
+    ASSERT_EQ(capture.Records().size(), 1u);
+    EXPECT_EQ(capture.Records()[0].message, "[" + big + "]");
+}
+
+TEST(TqDebugDestination, FileAndThresholdFromEnvironment) {
+    TempDir dir;
+    const std::string file = dir.File("agent.log");
+    int status = 0;
+    const std::string out = RunProbe("TQDEBUG_FILE=" + file + " TQDEBUG_LEVEL=2", "basic", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "");  // nothing on stderr when a file is named
+    const auto lines = Lines(ReadFileText(file));
+    ASSERT_EQ(lines.size(), 3u) << ReadFileText(file);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(kStamp + R"(ERROR   int main\(int, char\*\*\): error 7 \[text\])")))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(kStamp + "DEBUG-0 int main.*: level zero")))
+        << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(kStamp + "DEBUG-2 int main.*: level two")))
+        << lines[2];
+
+    // The file is appended to, never truncated.
+    RunProbe("TQDEBUG_FILE=" + file + " TQDEBUG_LEVEL=2", "basic", &status);
+    EXPECT_EQ(Lines(ReadFileText(file)).size(), 6u);
+}
+
+TEST(TqDebugDestination, DefaultIsStderrWithThresholdZero) {
+    int status = 0;
+    const auto lines = Lines(RunProbe("", "basic", &status));
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[0], HasSubstr("ERROR   int main(int, char**): error 7 [text]"));
+    EXPECT_THAT(lines[1], HasSubstr("DEBUG-0 int main(int, char**): level zero"));
+}
+
+TEST(TqDebugDestination, FilteredRecordIsNeverFormatted) {
+    int status = 0;
+    const auto lines = Lines(RunProbe("", "filtered", &status));
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], HasSubstr("survived"));
+}
+
+TEST(TqDebugDestination, RecordsFromManyThreadsStayWhole) {
+    TempDir dir;
+    const std::string file = dir.File("threads.log");
+    int status = 0;
+    RunProbe("TQDEBUG_FILE=" + file, "threads", &status);
+    EXPECT_EQ(status, 0);
+    const auto lines = Lines(ReadFileText(file));
+    ASSERT_EQ(lines.size(), 8u * 200u);
+    const std::regex prefix(kStamp + "ERROR   int main\\(int, char\\*\\*\\): ");
+    size_t broken = 0;
+    for (const auto& line : lines) {
+        const size_t open = line.find('<');
+        const bool whole = open != std::string::npos && line.size() == open + 3002 &&
+                           line.back() == '>' &&
+                           line.find_first_not_of(line[open + 1], open + 1) == open + 3001 &&
+                           std::regex_match(line.substr(0, open), prefix);
+        broken += whole ? 0 : 1;
+    }
+    EXPECT_EQ(broken, 0u);
+}

@@ -1,0 +1,294 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FakeTransport.h"
+#include "LogCapture.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const char* const kConnect = "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
+const char* const kSendReq =
+    "virtual bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE, const string&, const string&, "
+    "std::string&, VSRestApiRequestOptions*)";
+const char* const kCommon = "virtual bool CVSRestApiConnection::addCommonCurlHeaders()";
+const char* const kComputeUrl =
+    "virtual bool CVSRestApiConnection::computeUrl(const string&, const string&, const "
+    "VSRestApiRequestOptions*, std::string&)";
+const char* const kLogRequest =
+    "virtual void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE, const string&, const string&)";
+const char* const kLogResponse =
+    "virtual void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE, const string&, const string&)";
+const char* const kLogError =
+    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
+    "const string&)";
+
+std::vector<std::string> Messages(const std::vector<TqDebugRecord>& records) {
+    std::vector<std::string> out;
+    for (const auto& r : records) {
+        out.push_back(r.message);
+    }
+    return out;
+}
+
+class RestConnection : public ::testing::Test {
+protected:
+    LogCapture log;
+    RecordingConnection conn;
+
+    void Connect() {
+        ASSERT_TRUE(conn.connect("host", false, ""));
+        conn.events.clear();
+        log.Clear();
+    }
+};
+
+}  // namespace
+
+TEST_F(RestConnection, HookOrderWithoutLoginHeaders) {
+    Connect();
+    std::string response;
+    ASSERT_TRUE(conn.post("vms", "body", response, nullptr));
+    EXPECT_EQ(response, "resp");
+    EXPECT_THAT(conn.events,
+                ElementsAre("computeUrl", "FreeHeaders", "addCurlHeaders", "addCommonCurlHeaders",
+                            "Append 0 Accept-Language: en_US", "Append 0 User-Agent: curl/7.32.0",
+                            "LogRequest", "Send POST http://host/vms", "recvResp", "LogResponse"));
+}
+
+TEST_F(RestConnection, HookOrderWithLoginHeaders) {
+    conn.UseLoginHeaders(true);
+    Connect();
+    std::string response;
+    ASSERT_TRUE(conn.get("vms", response, nullptr));
+    EXPECT_THAT(conn.events,
+                ElementsAre("computeUrl", "FreeHeaders", "addCurlHeaders", "addCommonCurlHeaders",
+                            "Append 0 Accept-Language: en_US", "Append 0 User-Agent: curl/7.32.0",
+                            "addLoginCurlHeaders", "LogRequest", "Send GET http://host/vms",
+                            "recvResp", "saveLoginCurlHeaders", "LogResponse"));
+
+    // A failed send skips saving the login headers and logs the failure instead.
+    conn.events.clear();
+    conn.Curl().sendResult = false;
+    EXPECT_FALSE(conn.del("vms/1", "", response, nullptr));
+    EXPECT_THAT(conn.events,
+                ElementsAre("computeUrl", "FreeHeaders", "addCurlHeaders", "addCommonCurlHeaders",
+                            "Append 0 Accept-Language: en_US", "Append 0 User-Agent: curl/7.32.0",
+                            "addLoginCurlHeaders", "LogRequest", "Send DELETE http://host/vms/1",
+                            "recvResp", "LogError response=resp"));
+}
+
+TEST_F(RestConnection, RequestBeforeConnectSendsNothing) {
+    std::string response = "untouched";
+    EXPECT_FALSE(conn.put("vms", "b", response, nullptr));
+    EXPECT_EQ(response, "untouched");
+    EXPECT_THAT(conn.events, IsEmpty());
+    const auto records = log.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].kind, TqDebugRecord::Error);
+    EXPECT_EQ(records[0].function, kSendReq);
+    EXPECT_EQ(records[0].message,
+              "Error:Connect module has to be called before making any queries.");
+}
+
+TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
+    struct Case {
+        const char* name;
+        std::function<void(RecordingConnection&)> arrange;
+        std::string caFile;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"no content type", [](RecordingConnection& c) { c.SetContentType(""); }, "",
+         "Content type is not set"},
+        {"init", [](RecordingConnection& c) { c.Curl().initResult = false; }, "",
+         "Failed to Initialize Curl Library"},
+        {"nosignal", [](RecordingConnection& c) { c.Curl().noSignalResult = false; }, "",
+         "Failed to set curl option:[CURLOPT_NOSIGNAL]"},
+        {"cainfo", [](RecordingConnection& c) { c.Curl().caInfoResult = false; }, "/etc/ca.pem",
+         "Failed to set curl option CURLOPT_CAINFO :[/etc/ca.pem]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture capture;
+        RecordingConnection fresh;
+        c.arrange(fresh);
+        EXPECT_FALSE(fresh.connect("host", false, c.caFile));
+        EXPECT_FALSE(fresh.Connected());
+        const auto records = capture.Records();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].kind, TqDebugRecord::Error);
+        EXPECT_EQ(records[0].function, kConnect);
+        EXPECT_EQ(records[0].message, c.message);
+    }
+}
+
+TEST_F(RestConnection, ConnectStepsAndCaOption) {
+    conn.SetContentType("");
+    EXPECT_FALSE(conn.connect("host", false, ""));
+    EXPECT_THAT(conn.events, IsEmpty()) << "the transport must not be touched";
+    log.Clear();
+
+    conn.SetContentType("application/xml");
+    ASSERT_TRUE(conn.connect("host", false, "/ca.pem"));
+    EXPECT_THAT(conn.events, ElementsAre("Init application/xml verify", "IntOption 99=1",
+                                         "StringOption 10065=/ca.pem"));
+    conn.events.clear();
+    ASSERT_TRUE(conn.connect("host", true, "/ca.pem"));  // skipping ignores the file silently
+    ASSERT_TRUE(conn.connect("host", false, ""));        // no file, no option
+    EXPECT_THAT(conn.events, ElementsAre("Init application/xml skip", "IntOption 99=1",
+                                         "Init application/xml verify", "IntOption 99=1"));
+    EXPECT_THAT(log.Records(), IsEmpty());
+}
+
+TEST_F(RestConnection, FailedReconnectKeepsEarlierServer) {
+    ASSERT_TRUE(conn.connect("first", false, ""));
+    conn.Curl().initResult = false;
+    EXPECT_FALSE(conn.connect("second", false, ""));
+    EXPECT_TRUE(conn.Connected());
+    std::string response;
+    EXPECT_TRUE(conn.get("x", response, nullptr));
+    EXPECT_EQ(conn.Curl().lastUrl, "http://first/x");
+}
+
+TEST_F(RestConnection, ComposesUrls) {
+    struct Case {
+        bool https;
+        unsigned port;
+        std::string base;
+        std::string resource;
+        std::string url;
+    };
+    const std::vector<Case> cases = {
+        {false, 0, "", "vms", "http://host/vms"},
+        {true, 443, "", "vms", "https://host:443/vms"},
+        {false, 8080, "/api/v1", "vms?x=1", "http://host:8080/api/v1/vms?x=1"},
+        {false, 0, "", "/vms", "http://host/vms"},
+        {false, 0, "/api", "", "http://host/api/"},
+        {false, 0, "api", "vms", "http://hostapi/vms"},
+        {false, 0, "/api/", "/vms", "http://host/api//vms"},
+        {false, 0, "", "a b%20", "http://host/a b%20"},
+    };
+    Connect();
+    for (const auto& c : cases) {
+        conn.SetUrlParts(c.https, c.port, c.base);
+        std::string response;
+        ASSERT_TRUE(conn.get(c.resource, response, nullptr));
+        EXPECT_EQ(conn.Curl().lastUrl, c.url);
+    }
+    const auto lines = log.From(kComputeUrl);
+    ASSERT_EQ(lines.size(), cases.size());
+    EXPECT_EQ(lines[0].level, 2);
+    EXPECT_EQ(lines[0].message, "Computed URL [http://host/vms]");
+}
+
+TEST_F(RestConnection, VerbsAndBodiesReachTheTransport) {
+    Connect();
+    std::string response;
+    const std::string binary("a\0b", 3);
+    ASSERT_TRUE(conn.put("r", binary, response, nullptr));
+    EXPECT_EQ(conn.Curl().lastVerb, HTTP_REQ_PUT);
+    EXPECT_EQ(conn.Curl().lastBody, binary);
+    ASSERT_TRUE(conn.get("r", response, nullptr));
+    EXPECT_EQ(conn.Curl().lastVerb, HTTP_REQ_GET);
+    EXPECT_EQ(conn.Curl().lastBody, "");
+    ASSERT_TRUE(conn.del("r", "gone", response, nullptr));
+    EXPECT_EQ(conn.Curl().lastVerb, HTTP_REQ_DELETE);
+    EXPECT_EQ(conn.Curl().lastBody, "gone");
+}
+
+TEST_F(RestConnection, FailedHeaderAppendIsLoggedAndRequestStillSent) {
+    Connect();
+    conn.Curl().failAppendNumber = 1;
+    std::string response;
+    EXPECT_TRUE(conn.post("x", "b", response, nullptr));
+    EXPECT_EQ(conn.Curl().appendCalls, 1) << "no User-Agent after a failed Accept-Language";
+    EXPECT_EQ(conn.Curl().lastUrl, "http://host/x");
+    auto errors = log.Errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].function, kCommon);
+    EXPECT_EQ(errors[0].message, "Failed to set CURL Accept-Language header");
+
+    log.Clear();
+    conn.Curl().appendCalls = 0;
+    conn.Curl().failAppendNumber = 2;
+    EXPECT_TRUE(conn.post("x", "b", response, nullptr));
+    EXPECT_THAT(Messages(log.Errors()), ElementsAre("Failed to set CURL UserAgent header"));
+}
+
+TEST_F(RestConnection, ExchangeLinesAndLevels) {
+    Connect();
+    std::string response;
+    conn.Curl().response = "<ok/>";
+    ASSERT_TRUE(conn.post("vms", "<vm/>", response, nullptr));
+    conn.Curl().response = "";
+    ASSERT_TRUE(conn.get("vms", response, nullptr));
+
+    auto requests = log.From(kLogRequest);
+    ASSERT_EQ(requests.size(), 1u) << "a GET writes no request line";
+    EXPECT_EQ(requests[0].kind, TqDebugRecord::Debug);
+    EXPECT_EQ(requests[0].level, 2);
+    EXPECT_EQ(requests[0].message, "Request to POST [http://host/vms]:\n<vm/> ");
+    auto responses = log.From(kLogResponse);
+    ASSERT_EQ(responses.size(), 2u);
+    EXPECT_EQ(responses[0].level, 2);
+    EXPECT_EQ(responses[0].message, "Response from POST [http://host/vms]:\n<ok/> ");
+    EXPECT_EQ(responses[1].message, "Response from GET [http://host/vms]:\n ");
+
+    log.Clear();
+    conn.enableDebug();
+    ASSERT_TRUE(conn.put("vms", "p", response, nullptr));
+    ASSERT_EQ(log.From(kLogRequest).size(), 1u);
+    EXPECT_EQ(log.From(kLogRequest)[0].level, 0);
+    ASSERT_EQ(log.From(kLogResponse).size(), 1u);
+    EXPECT_EQ(log.From(kLogResponse)[0].level, 0);
+    ASSERT_EQ(log.From(kComputeUrl).size(), 1u);
+    EXPECT_EQ(log.From(kComputeUrl)[0].level, 2) << "only the exchange lines move to level 0";
+    EXPECT_THAT(log.Errors(), IsEmpty());
+}
+
+TEST_F(RestConnection, FailureLinesForEmptyAndNonEmptyBodies) {
+    Connect();
+    conn.Curl().sendResult = false;
+    conn.Curl().errorText = "boom";
+    conn.Curl().httpCode = 503;
+    conn.Curl().response = "";
+    std::string response = "stale";
+    EXPECT_FALSE(conn.get("vms", response, nullptr));
+    EXPECT_EQ(response, "");
+    EXPECT_THAT(Messages(log.From(kLogError)),
+                ElementsAre("Error: [boom] [503]. GET [http://host/vms]"));
+
+    log.Clear();
+    conn.Curl().response = "busy";
+    EXPECT_FALSE(conn.post("vms", "req", response, nullptr));
+    EXPECT_EQ(response, "busy") << "the response is read before the failure is logged";
+    EXPECT_THAT(Messages(log.From(kLogError)),
+                ElementsAre("Error: [boom] [503]. POST [http://host/vms]", "  Req: [req]",
+                            "  Rsp: [busy]"));
+    for (const auto& r : log.Records()) {
+        EXPECT_NE(r.function, kLogResponse) << "a failed exchange writes no response line";
+    }
+
+    log.Clear();
+    conn.Curl().errorText = "";
+    conn.Curl().httpCode = 0;
+    conn.Curl().response = "";
+    conn.enableDebug();
+    EXPECT_FALSE(conn.put("vms", "", response, nullptr));
+    EXPECT_THAT(Messages(log.From(kLogError)),
+                ElementsAre("Error: [] [0]. PUT [http://host/vms]"));
+}
+
+TEST_F(RestConnection, ResponseBytesAreCopiedExactly) {
+    Connect();
+    std::string response = "old";
+    conn.Curl().response = std::string("x\0y\xff", 4);
+    ASSERT_TRUE(conn.get("r", response, nullptr));
+    EXPECT_EQ(response, std::string("x\0y\xff", 4));
+    conn.Curl().hasResponse = false;
+    ASSERT_TRUE(conn.get("r", response, nullptr));
+    EXPECT_EQ(response, "") << "no body replaces whatever the string held";
+}

@@ -1,0 +1,250 @@
+// The connection against a real HTTP(S) server on 127.0.0.1.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "LogCapture.h"
+#include "TempDir.h"
+#include "TestServer.h"
+#include "VSRestApiConnection.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+const char* const kLogError =
+    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
+    "const string&)";
+
+class Client : public CVSRestApiConnection {
+public:
+    explicit Client(int port, bool https = false) {
+        m_strContentType = "application/json";
+        m_nPort = static_cast<unsigned>(port);
+        m_bUseHttps = https;
+        m_strBasePath = "/api/v1";
+    }
+};
+
+std::string Header(const ReceivedRequest& r, const std::string& name) {
+    auto it = r.headers.find(name);
+    return it == r.headers.end() ? "<none>" : it->second;
+}
+
+}  // namespace
+
+TEST(RestEndToEnd, FourVerbsWithUrlHeadersAndExactBodies) {
+    TestServer server;
+    Client client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string query = "vms";
+    client.appendQueryStringArgument(query, "name=%s", client.UrlEncode("a b").c_str());
+    const std::string body("{\"k\":\0\"v\"}", 10);
+    std::string response;
+
+    ASSERT_TRUE(client.get(query, response, nullptr));
+    EXPECT_EQ(response, "ok GET");
+    ASSERT_TRUE(client.post("vms", body, response, nullptr));
+    EXPECT_EQ(response, "ok POST");
+    ASSERT_TRUE(client.put("/vms/7", body, response, nullptr));
+    ASSERT_TRUE(client.del("vms/7", body, response, nullptr));
+    EXPECT_EQ(response, "ok DELETE");
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    const char* methods[] = {"GET", "POST", "PUT", "DELETE"};
+    const char* targets[] = {"/api/v1/vms?name=a%20b", "/api/v1/vms", "/api/v1/vms/7",
+                             "/api/v1/vms/7"};
+    for (size_t i = 0; i < requests.size(); ++i) {
+        SCOPED_TRACE(methods[i]);
+        EXPECT_EQ(requests[i].method, methods[i]);
+        EXPECT_EQ(requests[i].target, targets[i]);
+        EXPECT_EQ(Header(requests[i], "Accept-Language"), "en_US");
+        EXPECT_EQ(Header(requests[i], "User-Agent"), "curl/7.32.0");
+        EXPECT_EQ(Header(requests[i], "Content-Type"), "application/json");
+        EXPECT_EQ(requests[i].body, i == 0 ? std::string() : body);
+    }
+}
+
+TEST(RestEndToEnd, ReusedConnectionCarriesNothingOver) {
+    TestServer server;
+    Client client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    ASSERT_TRUE(client.post("a", std::string(100000, 'p'), response, nullptr));
+    ASSERT_TRUE(client.del("b", "", response, nullptr));
+    ASSERT_TRUE(client.get("c", response, nullptr));
+    ASSERT_TRUE(client.put("d", "put-body", response, nullptr));
+    ASSERT_TRUE(client.get("e", response, nullptr));
+
+    const auto r = server.Requests();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].method + " " + std::to_string(r[0].body.size()), "POST 100000");
+    EXPECT_EQ(r[1].method + " [" + r[1].body + "]", "DELETE []");
+    EXPECT_EQ(r[2].method + " [" + r[2].body + "]", "GET []");
+    EXPECT_EQ(r[3].method + " [" + r[3].body + "]", "PUT [put-body]");
+    EXPECT_EQ(r[4].method + " [" + r[4].body + "]", "GET []");
+    EXPECT_EQ(Header(r[4], "Content-Length"), "<none>");
+    EXPECT_EQ(server.ClientPorts().size(), 1u) << "requests on one connection share one socket";
+}
+
+TEST(RestEndToEnd, ErrorStatusGivesFalseWithBody) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
+        res.status = req.path == "/api/v1/missing" ? 404 : 500;
+        res.set_content("{\"error\":\"" + std::to_string(res.status) + "\"}", "application/json");
+    });
+    LogCapture log;
+    Client client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    EXPECT_FALSE(client.get("missing", response, nullptr));
+    EXPECT_EQ(response, "{\"error\":\"404\"}");
+    EXPECT_FALSE(client.post("broken", "x", response, nullptr));
+    EXPECT_EQ(response, "{\"error\":\"500\"}");
+
+    const auto lines = log.From(kLogError);
+    ASSERT_EQ(lines.size(), 5u);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/api/v1/";
+    EXPECT_EQ(lines[0].message, "Error: [HTTP error 404] [404]. GET [" + url + "missing]");
+    EXPECT_EQ(lines[1].message, "  Rsp: [{\"error\":\"404\"}]");
+    EXPECT_EQ(lines[2].message, "Error: [HTTP error 500] [500]. POST [" + url + "broken]");
+    EXPECT_EQ(lines[3].message, "  Req: [x]");
+    EXPECT_EQ(lines[4].message, "  Rsp: [{\"error\":\"500\"}]");
+}
+
+TEST(RestEndToEnd, RefusedPortGivesLibcurlText) {
+    LogCapture log;
+    Client client(UnusedPort());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response = "stale";
+    EXPECT_FALSE(client.get("vms", response, nullptr));
+    EXPECT_EQ(response, "");
+    const auto lines = log.From(kLogError);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0].message, HasSubstr("Couldn't connect to server] [0]. GET [http://"));
+}
+
+TEST(RestEndToEnd, HttpsVerifiesAgainstTheCaFile) {
+    TempDir dir;
+    const TlsMaterial tls = MakeTestCertificates(dir.Path());
+    TestServer server(tls);
+    std::string response;
+
+    Client trusted(server.Port(), true);
+    ASSERT_TRUE(trusted.connect("127.0.0.1", false, tls.caFile));
+    EXPECT_TRUE(trusted.get("vms", response, nullptr));
+    EXPECT_EQ(response, "ok GET");
+
+    LogCapture log;
+    Client untrusted(server.Port(), true);
+    ASSERT_TRUE(untrusted.connect("127.0.0.1", false, ""));
+    EXPECT_FALSE(untrusted.get("vms", response, nullptr));
+    ASSERT_FALSE(log.From(kLogError).empty());
+    EXPECT_THAT(log.From(kLogError)[0].message, HasSubstr("certificate"));
+
+    Client skipping(server.Port(), true);
+    ASSERT_TRUE(skipping.connect("127.0.0.1", true, "/nonexistent/ca.pem"));
+    EXPECT_TRUE(skipping.get("vms", response, nullptr));
+
+    // Verification covers the host name too: the certificate names 127.0.0.1, not localhost.
+    log.Clear();
+    Client wrongName(server.Port(), true);
+    ASSERT_TRUE(wrongName.connect("localhost", false, tls.caFile));
+    EXPECT_FALSE(wrongName.get("vms", response, nullptr));
+    ASSERT_FALSE(log.From(kLogError).empty());
+    EXPECT_THAT(log.From(kLogError)[0].message, HasSubstr("'localhost'"));
+}
+
+TEST(RestEndToEnd, ThreadsOnOneConnectionNeverOverlap) {
+    TestServer server;
+    std::atomic<int> inFlight{0};
+    std::atomic<int> maxInFlight{0};
+    server.SetResponder([&](const httplib::Request& req, httplib::Response& res) {
+        const int now = ++inFlight;
+        int seen = maxInFlight.load();
+        while (now > seen && !maxInFlight.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --inFlight;
+        res.set_content(req.body, "text/plain");
+    });
+    Client client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                const std::string body = std::to_string(t) + ":" + std::to_string(i);
+                std::string response;
+                if (!client.post("echo", body, response, nullptr) || response != body) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(server.Requests().size(), 200u);
+    EXPECT_EQ(maxInFlight.load(), 1);
+}
+
+namespace {
+
+// Fetches a session token with a nested request from inside its login-header hook, the way a
+// client logs in lazily.
+class LazyLoginClient : public Client {
+public:
+    explicit LazyLoginClient(int port) : Client(port) { m_bUseLoginHeaders = true; }
+    int logins = 0;
+
+protected:
+    bool addLoginCurlHeaders() override {
+        if (m_strAux1.empty()) {
+            ++logins;
+            std::string token;
+            m_bUseLoginHeaders = false;  // the login request itself carries no token
+            const bool ok = post("session", "user", token, nullptr);
+            m_bUseLoginHeaders = true;
+            if (!ok) {
+                return false;
+            }
+            m_strAux1 = token;
+            // The nested request rebuilt the header list; put the common lines back.
+            m_pCurl->JXLibCurlFreeHttpHeaderList();
+            addCommonCurlHeaders();
+        }
+        return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
+                                              ("X-Session: " + m_strAux1).c_str());
+    }
+};
+
+}  // namespace
+
+TEST(RestEndToEnd, HookMayIssueANestedRequest) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(req.path == "/api/v1/session" ? "tok-1" : "data", "text/plain");
+    });
+    LazyLoginClient client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    ASSERT_TRUE(client.get("vms", response, nullptr));
+    EXPECT_EQ(response, "data");
+    ASSERT_TRUE(client.get("vms", response, nullptr));
+    EXPECT_EQ(client.logins, 1);
+
+    const auto r = server.Requests();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].target, "/api/v1/session");
+    EXPECT_EQ(Header(r[0], "X-Session"), "<none>");
+    EXPECT_EQ(Header(r[1], "X-Session"), "tok-1");
+    EXPECT_EQ(Header(r[1], "User-Agent"), "curl/7.32.0");
+    EXPECT_EQ(Header(r[2], "X-Session"), "tok-1");
+}

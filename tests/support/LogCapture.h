@@ -1,0 +1,28 @@
+// Collects every TqDebug record written while it lives (the process-wide sink), then restores
+// the previous sink.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TqDebug.h"
+
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<TqDebugRecord> Records() const;
+    std::vector<TqDebugRecord> Errors() const;
+    // Records written under this function label.
+    std::vector<TqDebugRecord> From(const std::string& function) const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<TqDebugRecord> m_records;
+    TqDebugSink m_previous;
+};

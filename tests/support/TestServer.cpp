@@ -1,0 +1,117 @@
+#include "TestServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+void Run(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("command failed: " + command);
+    }
+}
+
+}  // namespace
+
+TlsMaterial MakeTestCertificates(const std::string& dir) {
+    const std::string openssl = VSTEST_OPENSSL_EXECUTABLE;
+    TlsMaterial tls{dir + "/ca.pem", dir + "/server.pem", dir + "/server.key"};
+    const std::string ext = dir + "/server.ext";
+    std::ofstream(ext) << "subjectAltName=IP:127.0.0.1\n"
+                          "basicConstraints=CA:FALSE\n";
+    const std::string quiet = " >/dev/null 2>&1";
+    Run(openssl + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2" +
+        " -subj /CN=vssupport-test-ca -keyout " + dir + "/ca.key -out " + tls.caFile + quiet);
+    Run(openssl + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
+        " -subj /CN=vssupport-test-server -keyout " + tls.keyFile + " -out " + dir + "/server.csr" + quiet);
+    Run(openssl + " x509 -req -days 2 -in " + dir + "/server.csr -CA " + tls.caFile + " -CAkey " +
+        dir + "/ca.key -CAcreateserial -extfile " + ext + " -out " + tls.certFile + quiet);
+    return tls;
+}
+
+int UnusedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        throw std::runtime_error("cannot find a free port");
+    }
+    ::close(fd);  // bound but never listened on: connections to it are refused
+    return ntohs(addr.sin_port);
+}
+
+TestServer::TestServer() : m_pServer(std::make_unique<httplib::Server>()) { Start(); }
+
+TestServer::TestServer(const TlsMaterial& tls)
+    : m_pServer(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())) {
+    if (!m_pServer->is_valid()) {
+        throw std::runtime_error("TLS server could not load its certificate");
+    }
+    Start();
+}
+
+TestServer::~TestServer() {
+    m_pServer->stop();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void TestServer::Start() {
+    m_responder = [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("ok " + req.method, "text/plain");
+    };
+    // Routes rather than the pre-routing hook: that one runs before the body has been read.
+    auto record = [this](const httplib::Request& req, httplib::Response& res) {
+        Responder responder;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back({req.method, req.target, req.body, req.headers, req.remote_port});
+            responder = m_responder;
+        }
+        responder(req, res);
+    };
+    m_pServer->set_keep_alive_max_count(1000000);  // one client connection, one socket
+    m_pServer->set_tcp_nodelay(true);  // no 40 ms Nagle stall between header and body writes
+    const std::string any = ".*";
+    m_pServer->Get(any, record).Post(any, record).Put(any, record).Delete(any, record);
+    m_nPort = m_pServer->bind_to_any_port("127.0.0.1");
+    if (m_nPort <= 0) {
+        throw std::runtime_error("test server cannot bind 127.0.0.1");
+    }
+    // The socket already listens, so clients may connect before the thread accepts.
+    m_thread = std::thread([this] { m_pServer->listen_after_bind(); });
+    // stop() is a no-op until the accept loop runs; wait for it so destruction cannot hang.
+    for (int i = 0; i < 5000 && !m_pServer->is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TestServer::SetResponder(Responder responder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder = std::move(responder);
+}
+
+std::vector<ReceivedRequest> TestServer::Requests() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+std::set<int> TestServer::ClientPorts() const {
+    std::set<int> ports;
+    for (const auto& r : Requests()) {
+        ports.insert(r.remotePort);
+    }
+    return ports;
+}

@@ -1,0 +1,61 @@
+// An HTTP or HTTPS server on 127.0.0.1 (a free port) for the tests, running on its own thread
+// from construction to destruction. It records every request it receives, whatever the method
+// or path, and answers through a replaceable responder.
+#pragma once
+
+#include <httplib.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ReceivedRequest {
+    std::string method;
+    std::string target;  // path and query exactly as sent
+    std::string body;
+    httplib::Headers headers;
+    int remotePort = -1;  // one value per client TCP connection
+};
+
+struct TlsMaterial {
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+};
+
+// A CA and a server certificate for 127.0.0.1 only (not for "localhost"), made with the openssl tool in dir.
+TlsMaterial MakeTestCertificates(const std::string& dir);
+
+// A port on 127.0.0.1 that nothing listens on.
+int UnusedPort();
+
+class TestServer {
+public:
+    using Responder = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+    TestServer();
+    explicit TestServer(const TlsMaterial& tls);
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int Port() const { return m_nPort; }
+    // Default: status 200, body "ok <METHOD>".
+    void SetResponder(Responder responder);
+    std::vector<ReceivedRequest> Requests() const;
+    std::set<int> ClientPorts() const;
+
+private:
+    void Start();
+
+    std::unique_ptr<httplib::Server> m_pServer;
+    std::thread m_thread;
+    int m_nPort = -1;
+    mutable std::mutex m_mutex;
+    std::vector<ReceivedRequest> m_requests;
+    Responder m_responder;
+};
