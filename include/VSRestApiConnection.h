@@ -44,8 +44,7 @@ public:
     virtual bool computeUrl(const std::string& server, const std::string& resource,
                             const VSRestApiRequestOptions* options, std::string& url);
 
-    bool get(const std::string& resource, std::string& response,
-             VSRestApiRequestOptions* options);
+    bool get(const std::string& resource, std::string& response, VSRestApiRequestOptions* options);
     bool del(const std::string& resource, const std::string& body, std::string& response,
              VSRestApiRequestOptions* options);
     bool post(const std::string& resource, const std::string& body, std::string& response,
@@ -72,9 +71,8 @@ protected:
     virtual bool addCommonCurlHeaders();
     virtual bool addLoginCurlHeaders();
     virtual bool saveLoginCurlHeaders();
-    virtual bool sendReq(HTTP_REQ_TYPE verb, const std::string& resource,
-                         const std::string& body, std::string& response,
-                         VSRestApiRequestOptions* options);
+    virtual bool sendReq(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
+                         std::string& response, VSRestApiRequestOptions* options);
     virtual void LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                              const std::string& response);
     virtual void LogRequest(HTTP_REQ_TYPE verb, const std::string& url, const std::string& body);

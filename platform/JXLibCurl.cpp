@@ -239,8 +239,9 @@ const char* JXLibCurl::GetHttpResponse(unsigned long& length, bool headers) {
 bool JXLibCurl::JXLibCurlUrlEscape(const std::string& text, std::string& escaped) {
     CurlText out;
     if (text.size() <= static_cast<size_t>(INT_MAX)) {
-        out.reset(curl_easy_escape(m_pImpl->handle.get(), text.data(),
-                                   static_cast<int>(text.size())));
+        // No handle: escaping runs outside the request lock, possibly while another thread
+        // performs on this object's handle, and libcurl does not need one for it.
+        out.reset(curl_easy_escape(nullptr, text.data(), static_cast<int>(text.size())));
     }
     if (!out) {
         escaped.clear();

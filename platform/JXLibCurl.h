@@ -72,8 +72,8 @@ public:
     virtual bool JXLibCurlFreeHttpHeaderList();
     virtual bool JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
     virtual bool JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, const void* body,
-                                         unsigned long length, bool logRequest,
-                                         bool logResponse, const char* label);
+                                         unsigned long length, bool logRequest, bool logResponse,
+                                         const char* label);
     virtual const char* GetHttpResponse(unsigned long& length, bool headers);
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);
 

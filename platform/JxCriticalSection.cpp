@@ -10,7 +10,9 @@ bool JxCriticalSectionH::enter(bool wait) {
     return m_mutex.try_lock();
 }
 
-void JxCriticalSectionH::leave() { m_mutex.unlock(); }
+void JxCriticalSectionH::leave() {
+    m_mutex.unlock();
+}
 
 // The owned primitive is a raw pointer by contract (m_pHandle); the nothrow form makes an
 // allocation failure visible as null, which the contract turns into the text exception.
@@ -25,9 +27,13 @@ JxCriticalSection::~JxCriticalSection() {
     m_pHandle = nullptr;
 }
 
-bool JxCriticalSection::enter(bool wait) { return m_pHandle->enter(wait); }
+bool JxCriticalSection::enter(bool wait) {
+    return m_pHandle->enter(wait);
+}
 
-void JxCriticalSection::leave() { m_pHandle->leave(); }
+void JxCriticalSection::leave() {
+    m_pHandle->leave();
+}
 
 JxCriticalSectionLock::JxCriticalSectionLock(JxCriticalSection* section) : m_pSection(section) {
     if (m_pSection != nullptr) {

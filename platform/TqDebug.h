@@ -37,8 +37,7 @@ public:
     TqDebug(const TqDebug&) = delete;
     TqDebug& operator=(const TqDebug&) = delete;
 
-    void Error(const char* function, const char* format, ...)
-        __attribute__((format(printf, 3, 4)));
+    void Error(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void DebugLvl(const char* function, int level, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
 

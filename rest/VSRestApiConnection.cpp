@@ -28,9 +28,10 @@ constexpr const char* kLogResponseLabel =
 constexpr const char* kLogErrorLabel =
     "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
     "const string&)";
-constexpr const char* kUrlEncodeLabel = "std::string CVSRestApiConnection::UrlEncode(const string&)";
+constexpr const char* kUrlEncodeLabel =
+    "std::string CVSRestApiConnection::UrlEncode(const string&)";
 
-constexpr int kCurlOptNoSignal = 99;  // CURLOPT_NOSIGNAL
+constexpr int kCurlOptNoSignal = 99;   // CURLOPT_NOSIGNAL
 constexpr int kCurlOptCaInfo = 10065;  // CURLOPT_CAINFO
 
 constexpr size_t kQueryArgumentBuffer = 2048;
@@ -56,7 +57,9 @@ CVSRestApiConnection::~CVSRestApiConnection() {
     m_pCurl = nullptr;
 }
 
-void CVSRestApiConnection::enableDebug() { m_bDebugEnabled = true; }
+void CVSRestApiConnection::enableDebug() {
+    m_bDebugEnabled = true;
+}
 
 bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify,
                                    const std::string& caFile) {
@@ -74,8 +77,8 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
         return false;
     }
     if (!skipSslVerify && !caFile.empty() &&
-        !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(
-            static_cast<CURLoption>(kCurlOptCaInfo), caFile)) {
+        !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(static_cast<CURLoption>(kCurlOptCaInfo),
+                                                           caFile)) {
         m_debug.Error(kConnectLabel, "Failed to set curl option CURLOPT_CAINFO :[%s]",
                       caFile.c_str());
         return false;
@@ -141,8 +144,8 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         addLoginCurlHeaders();
     }
     LogRequest(verb, url, body);
-    const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(),
-                                                       body.size(), false, false, nullptr);
+    const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(), body.size(),
+                                                       false, false, nullptr);
     recvResp(response);
     if (!sent) {
         LogError(verb, url, body, response);
@@ -165,8 +168,7 @@ void CVSRestApiConnection::recvResp(std::string& response) {
     }
 }
 
-bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/,
-                                          const std::string& /*resource*/,
+bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/, const std::string& /*resource*/,
                                           const std::string& /*body*/,
                                           const VSRestApiRequestOptions* /*options*/) {
     return addCommonCurlHeaders();
@@ -184,9 +186,13 @@ bool CVSRestApiConnection::addCommonCurlHeaders() {
     return true;
 }
 
-bool CVSRestApiConnection::addLoginCurlHeaders() { return true; }
+bool CVSRestApiConnection::addLoginCurlHeaders() {
+    return true;
+}
 
-bool CVSRestApiConnection::saveLoginCurlHeaders() { return true; }
+bool CVSRestApiConnection::saveLoginCurlHeaders() {
+    return true;
+}
 
 void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url,
                                       const std::string& body) {
@@ -221,8 +227,7 @@ std::string CVSRestApiConnection::getLastCurlError() {
     return text != nullptr ? std::string(text) : std::string();
 }
 
-void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const char* format,
-                                                     ...) {
+void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const char* format, ...) {
     char buffer[kQueryArgumentBuffer];
     buffer[0] = '\0';
     va_list args;

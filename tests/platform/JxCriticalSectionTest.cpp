@@ -11,13 +11,15 @@ TEST(JxCriticalSection, IsRecursiveAndExcludesOtherThreads) {
     ASSERT_TRUE(section.enter(true));
     ASSERT_TRUE(section.enter(true));  // same thread again: no deadlock
     auto tryFromOther = [&section] {
-        return std::async(std::launch::async, [&section] {
-                   const bool got = section.enter(false);
-                   if (got) {
-                       section.leave();
-                   }
-                   return got;
-               }).get();
+        return std::async(std::launch::async,
+                          [&section] {
+                              const bool got = section.enter(false);
+                              if (got) {
+                                  section.leave();
+                              }
+                              return got;
+                          })
+            .get();
     };
     EXPECT_FALSE(tryFromOther());
     section.leave();

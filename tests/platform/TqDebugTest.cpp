@@ -88,7 +88,8 @@ TEST(TqDebugDestination, FileAndThresholdFromEnvironment) {
     EXPECT_EQ(out, "");  // nothing on stderr when a file is named
     const auto lines = Lines(ReadFileText(file));
     ASSERT_EQ(lines.size(), 3u) << ReadFileText(file);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(kStamp + R"(ERROR   int main\(int, char\*\*\): error 7 \[text\])")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(kStamp + R"(ERROR   int main\(int, char\*\*\): error 7 \[text\])")))
         << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(kStamp + "DEBUG-0 int main.*: level zero")))
         << lines[1];

@@ -63,8 +63,7 @@ public:
         return true;
     }
     bool JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, const void* body,
-                                 unsigned long length, bool a, bool b,
-                                 const char* label) override {
+                                 unsigned long length, bool a, bool b, const char* label) override {
         Event(std::string("Send ") + GetHttpReqTypeString(verb) + " " + url);
         lastVerb = verb;
         lastUrl = url;

@@ -9,7 +9,8 @@ using ::testing::IsEmpty;
 
 namespace {
 
-const char* const kConnect = "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
+const char* const kConnect =
+    "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
 const char* const kSendReq =
     "virtual bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE, const string&, const string&, "
     "std::string&, VSRestApiRequestOptions*)";
@@ -278,8 +279,7 @@ TEST_F(RestConnection, FailureLinesForEmptyAndNonEmptyBodies) {
     conn.Curl().response = "";
     conn.enableDebug();
     EXPECT_FALSE(conn.put("vms", "", response, nullptr));
-    EXPECT_THAT(Messages(log.From(kLogError)),
-                ElementsAre("Error: [] [0]. PUT [http://host/vms]"));
+    EXPECT_THAT(Messages(log.From(kLogError)), ElementsAre("Error: [] [0]. PUT [http://host/vms]"));
 }
 
 TEST_F(RestConnection, ResponseBytesAreCopiedExactly) {

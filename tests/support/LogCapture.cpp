@@ -7,7 +7,9 @@ LogCapture::LogCapture() {
     });
 }
 
-LogCapture::~LogCapture() { TqDebugSetSink(std::move(m_previous)); }
+LogCapture::~LogCapture() {
+    TqDebugSetSink(std::move(m_previous));
+}
 
 std::vector<TqDebugRecord> LogCapture::Records() const {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -30,7 +30,8 @@ TlsMaterial MakeTestCertificates(const std::string& dir) {
     Run(openssl + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2" +
         " -subj /CN=vssupport-test-ca -keyout " + dir + "/ca.key -out " + tls.caFile + quiet);
     Run(openssl + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
-        " -subj /CN=vssupport-test-server -keyout " + tls.keyFile + " -out " + dir + "/server.csr" + quiet);
+        " -subj /CN=vssupport-test-server -keyout " + tls.keyFile + " -out " + dir + "/server.csr" +
+        quiet);
     Run(openssl + " x509 -req -days 2 -in " + dir + "/server.csr -CA " + tls.caFile + " -CAkey " +
         dir + "/ca.key -CAcreateserial -extfile " + ext + " -out " + tls.certFile + quiet);
     return tls;
@@ -51,7 +52,9 @@ int UnusedPort() {
     return ntohs(addr.sin_port);
 }
 
-TestServer::TestServer() : m_pServer(std::make_unique<httplib::Server>()) { Start(); }
+TestServer::TestServer() : m_pServer(std::make_unique<httplib::Server>()) {
+    Start();
+}
 
 TestServer::TestServer(const TlsMaterial& tls)
     : m_pServer(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())) {

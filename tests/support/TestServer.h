@@ -27,7 +27,8 @@ struct TlsMaterial {
     std::string keyFile;
 };
 
-// A CA and a server certificate for 127.0.0.1 only (not for "localhost"), made with the openssl tool in dir.
+// A CA and a server certificate for 127.0.0.1 only (not for "localhost"), made with the openssl
+// tool in dir.
 TlsMaterial MakeTestCertificates(const std::string& dir);
 
 // A port on 127.0.0.1 that nothing listens on.
