@@ -1,0 +1,290 @@
+#include "JXVMGuidCache.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <list>
+#include <memory>
+
+#include "CLoDirectory.h"
+#include "CLoError.h"
+#include "CLoFile.h"
+#include "CLoPath.h"
+#include "JXPI_CommClient.h"
+#include "JXPlatformInfo.h"
+
+namespace {
+
+constexpr const char* kDefaultDirName = "_VM_GUID_CACHE_";
+constexpr const char* kSeparator = "0x17";  // the four-character text, not the control byte
+constexpr size_t kSeparatorLength = 4;
+constexpr const char* kConfigSection = "VirtualServer";
+constexpr const char* kConfigCacheTime = "nVMGuidCacheTime";
+constexpr unsigned long kDefaultCacheTime = 864000;  // ten days
+
+// Read-write, create, truncate: the flags records have always been written with.
+constexpr int kWriteFlags = 578;
+static_assert(kWriteFlags == (O_RDWR | O_CREAT | O_TRUNC), "Linux open flag values");
+
+// File times can run up to a second ahead of time() on a freshly written file; a file stamped
+// this little in the future is one that was just written, not one from before a clock jump.
+constexpr uint64_t kFutureTolerance = 60;
+
+// Temporary names are claimed with O_EXCL; a name left by a crashed process whose pid came
+// back is skipped by trying the next counter value.
+constexpr int kTempNameAttempts = 16;
+
+// A name that stays inside the directory it is appended to: one path component, neither the
+// directory itself nor its parent, and short enough for the file system to take.
+bool IsSafeName(const std::string& name) {
+    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// The first two fields are cut at their first separator and no field survives a NUL byte.
+bool IsStorableRecord(const std::string& first, const std::string& second,
+                      const std::string& third) {
+    return first.find(kSeparator) == std::string::npos &&
+           second.find(kSeparator) == std::string::npos && first.find('\0') == std::string::npos &&
+           second.find('\0') == std::string::npos && third.find('\0') == std::string::npos;
+}
+
+std::string TempName() {
+    static std::atomic<unsigned> counter{0};
+    return ".vsgc-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+}
+
+// Deletes the temporary file unless the rename took it over.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(std::string path) : m_strPath(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!m_bCommitted) {
+            CLoFile::Delete(m_strPath.c_str(), true);
+        }
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+    void Commit() { m_bCommitted = true; }
+
+private:
+    std::string m_strPath;
+    bool m_bCommitted = false;
+};
+
+}  // namespace
+
+JXVMGuidCache::JXVMGuidCache() : m_nCacheTime(0), m_strCacheDirName(kDefaultDirName) {}
+
+JXVMGuidCache::JXVMGuidCache(const std::string& dirName)
+    : m_nCacheTime(0), m_strCacheDirName(dirName) {}
+
+JXVMGuidCache::~JXVMGuidCache() {
+    CleanupGuidCache();
+}
+
+bool JXVMGuidCache::Init() {
+    // An empty name or ".." would make the job-results directory (or its parent) the cache,
+    // and the sweep or the removal at expiry 0 would then take the job results with it.
+    if (!IsSafeName(m_strCacheDirName)) {
+        return false;
+    }
+    JXPI_CommClient client;
+    JXPlatformInfo info;
+    const std::string machine = info.getPhysicalMachine();
+    if (machine.empty()) {
+        return false;
+    }
+    const char* jobResults = client.getJobResultsDirectory(machine.c_str());
+    if (jobResults == nullptr) {
+        return false;
+    }
+    m_strCacheDir = jobResults;
+    LoPathAppend(m_strCacheDir, m_strCacheDirName.c_str(), 0);
+    if (!CLoPath::Exists(m_strCacheDir.c_str())) {
+        // Another process may create it at the same moment; either way it exists afterwards,
+        // and a directory that cannot be made shows up as failed writes.
+        CLoDirectory::Create(m_strCacheDir.c_str(), true);
+    }
+    unsigned long cacheTime = kDefaultCacheTime;
+    info.getNumber(kConfigSection, kConfigCacheTime, &cacheTime);
+    m_nCacheTime = cacheTime;
+    if (m_nCacheTime == 0) {
+        CLoDirectory::Remove(m_strCacheDir.c_str(), true, false);
+    }
+    return true;
+}
+
+bool JXVMGuidCache::CacheGuid(const std::string& key, const std::string& first,
+                              const std::string& second, const std::string& third) {
+    if (!IsSafeName(key) || !IsStorableRecord(first, second, third)) {
+        return false;
+    }
+    if (m_nCacheTime == 0) {
+        return true;
+    }
+    return WriteGuidData(key, EncodeString(first, second, third));
+}
+
+bool JXVMGuidCache::LookupGuidCache(const std::string& key, std::string& first, std::string& second,
+                                    std::string& third) {
+    if (!IsSafeName(key) || m_nCacheTime == 0) {
+        return false;
+    }
+    std::string record;
+    if (!ReadGuidData(key, record)) {
+        return false;
+    }
+    DecodeString(record, first, second, third);
+    return true;
+}
+
+bool JXVMGuidCache::InvalidateGuidFromCache(const std::string& key) {
+    std::string path;
+    if (m_nCacheTime == 0 || !KeyPath(key, path)) {
+        return false;
+    }
+    CLoFile::Delete(path.c_str(), false);
+    return true;
+}
+
+bool JXVMGuidCache::CleanupGuidCache() {
+    CLoDirectory listing;
+    SLoDirEntry entry;
+    bool end = false;
+    CLoError result = listing.Open(m_strCacheDir.c_str(), "*", true);
+    if (result.IsError()) {
+        return false;
+    }
+    std::list<std::string> expired;
+    while (!end) {
+        result = listing.GetEntry(&entry, end);
+        if (result.IsError()) {
+            break;
+        }
+        const std::string name = entry.m_strName.c_str();
+        if (name == "." || name == "..") {
+            continue;
+        }
+        std::string path = m_strCacheDir;
+        LoPathAppend(path, name.c_str(), 0);
+        if (_IsGuidFileOlder(path)) {
+            expired.push_back(path);
+        }
+    }
+    // Deleting only after the listing is closed keeps the directory unchanged while it is read.
+    listing.Close();
+    for (const std::string& path : expired) {
+        CLoFile::Delete(path.c_str(), false);
+    }
+    return true;
+}
+
+std::string JXVMGuidCache::EncodeString(const std::string& first, const std::string& second,
+                                        const std::string& third) const {
+    return first + kSeparator + second + kSeparator + third;
+}
+
+void JXVMGuidCache::DecodeString(const std::string& record, std::string& first, std::string& second,
+                                 std::string& third) const {
+    std::string rest = record;
+    const size_t firstEnd = rest.find(kSeparator);
+    if (firstEnd != std::string::npos) {
+        first = rest.substr(0, firstEnd);
+        rest.erase(0, firstEnd + kSeparatorLength);
+    }
+    const size_t secondEnd = rest.find(kSeparator);
+    if (secondEnd != std::string::npos) {
+        second = rest.substr(0, secondEnd);
+        third = rest.substr(secondEnd + kSeparatorLength);
+    }
+}
+
+bool JXVMGuidCache::WriteGuidData(const std::string& key, const std::string& data) {
+    std::string path;
+    return KeyPath(key, path) && _WriteWholeFile(path, data);
+}
+
+bool JXVMGuidCache::ReadGuidData(const std::string& key, std::string& data) {
+    std::string path;
+    if (!KeyPath(key, path) || !CLoPath::Exists(path.c_str())) {
+        return false;
+    }
+    return _ReadWholeFile(path, data);
+}
+
+// The record goes to a temporary file next to the key's file and is renamed over it, so
+// readers see the old record or the new one, whole, and a failed write keeps the old one.
+bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& data) {
+    const std::string directory = path.substr(0, path.rfind('/'));
+    CLoFile file;
+    std::string tempPath;
+    CLoError result;
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        tempPath = directory;
+        LoPathAppend(tempPath, TempName().c_str(), 0);
+        result = file.Open(tempPath.c_str(), kWriteFlags | O_EXCL, 0);
+        if (!result.IsError() || result.GetErrno() != EEXIST) {
+            break;
+        }
+    }
+    if (result.IsError()) {
+        return false;
+    }
+    TempFileGuard guard(tempPath);
+    unsigned int written = 0;
+    result = file.Write(data.data(), static_cast<unsigned int>(data.size()), &written);
+    if (result.IsError() || static_cast<uint64_t>(written) != data.size()) {
+        return false;
+    }
+    // Unlike the in-place write, a failed close must not replace a good record with this one.
+    if (file.Close().IsError() || CLoFile::Rename(tempPath.c_str(), path.c_str()).IsError()) {
+        return false;
+    }
+    guard.Commit();
+    return true;
+}
+
+bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
+    char* buffer = nullptr;
+    unsigned long size = 0;
+    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError()) {
+        return false;
+    }
+    const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free
+    if (owned) {
+        data = owned.get();  // up to the first NUL byte
+    }
+    return true;
+}
+
+bool JXVMGuidCache::_IsGuidFileOlder(const std::string& path) {
+    long accessTime = 0;
+    long changeTime = 0;
+    long modifyTime = 0;
+    if (CLoFile::GetTimes(path.c_str(), &accessTime, &changeTime, &modifyTime).IsError()) {
+        return false;
+    }
+    // Unsigned arithmetic: any stamp is well defined, and one further in the future than the
+    // tolerance (a clock set back) wraps to a huge age and counts as expired.
+    const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
+    const uint64_t stamp = static_cast<uint64_t>(modifyTime);
+    const bool justWritten =
+        static_cast<int64_t>(stamp - now) > 0 && stamp - now <= kFutureTolerance;
+    const uint64_t age = justWritten ? 0 : now - stamp;
+    return age > m_nCacheTime;
+}
+
+bool JXVMGuidCache::KeyPath(const std::string& key, std::string& path) const {
+    if (m_strCacheDir.empty() || !IsSafeName(key)) {
+        return false;
+    }
+    path = m_strCacheDir;
+    LoPathAppend(path, key.c_str(), 0);
+    return true;
+}

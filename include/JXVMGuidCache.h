@@ -1,0 +1,80 @@
+// JXVMGuidCache: a small on-disk cache of virtual-machine records, shared by every agent
+// process on the machine that uses the same directory name.
+//
+// A record is three strings stored under a key, one file per key, in a directory
+// ("_VM_GUID_CACHE_" unless another name is given) inside the physical machine's job-results
+// directory. The file name is the key itself; the content is
+//     first + "0x17" + second + "0x17" + third
+// where the separator is the four-character text 0x17, not the control byte, with no header,
+// length or line end. Records older than the configured expiry ("nVMGuidCacheTime" in section
+// "VirtualServer", seconds, default 864000; 0 switches caching off) are removed by the sweep,
+// which every cache object runs when it is destroyed. Lookups do not test a record's age.
+//
+// What the cache refuses, where a plain reading of the interface would touch the wrong files
+// or store data that cannot come back:
+//  - A key must be a file name: not empty, "." or "..", no "/" or NUL byte, at most 255 bytes.
+//    CacheGuid, LookupGuidCache and InvalidateGuidFromCache return false for any other key
+//    and touch nothing; so do WriteGuidData and ReadGuidData.
+//  - The directory name must be such a file name too; Init fails for any other.
+//  - CacheGuid refuses (false, nothing written) a first or second field containing "0x17" and
+//    any field containing a NUL byte: they would decode to different strings.
+//
+// A record is written to a temporary file in the cache directory and renamed over the key's
+// file, so a lookup in another process sees the old record or the new one, whole, and a failed
+// write keeps the old record. A temporary file left behind by a crash is swept like any
+// record. A file stamped up to 60 seconds in the future counts as just written (file times on
+// Linux can run slightly ahead of time()); one stamped further ahead counts as expired.
+//
+// One object is used by one thread at a time; nothing is locked between processes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "VSSupportExport.h"
+
+class VSSUPPORT_EXPORT JXVMGuidCache {
+public:
+    JXVMGuidCache();
+    explicit JXVMGuidCache(const std::string& dirName);
+    ~JXVMGuidCache();  // sweeps expired records, whatever the state
+
+    // Finds (and creates) the cache directory and reads the expiry. False, with nothing
+    // changed, when the machine name is empty, the machine has no job-results directory or
+    // the directory name is not a single file name. With the expiry at 0 the directory is
+    // removed, records and all, and caching is off.
+    bool Init();
+
+    // True when the record was written, or when caching is off and the record is valid.
+    bool CacheGuid(const std::string& key, const std::string& first, const std::string& second,
+                   const std::string& third);
+    // True when the key's record was found and read; the outputs are set only then.
+    bool LookupGuidCache(const std::string& key, std::string& first, std::string& second,
+                         std::string& third);
+    // False when caching is off or the key is unsafe; otherwise true, record or not.
+    bool InvalidateGuidFromCache(const std::string& key);
+    // Deletes every entry older than the expiry, after the listing is closed. False only when
+    // the directory cannot be listed.
+    bool CleanupGuidCache();
+
+    std::string EncodeString(const std::string& first, const std::string& second,
+                             const std::string& third) const;
+    // Sets an output only when its separator is found: a record without the first separator
+    // leaves all three untouched, one without the second leaves second and third untouched.
+    void DecodeString(const std::string& record, std::string& first, std::string& second,
+                      std::string& third) const;
+
+    // The file store under the record format; call only after a successful Init.
+    bool WriteGuidData(const std::string& key, const std::string& data);
+    bool ReadGuidData(const std::string& key, std::string& data);
+
+private:
+    bool _WriteWholeFile(const std::string& path, const std::string& data);
+    bool _ReadWholeFile(const std::string& path, std::string& data);
+    bool _IsGuidFileOlder(const std::string& path);
+    bool KeyPath(const std::string& key, std::string& path) const;
+
+    uint64_t m_nCacheTime;
+    std::string m_strCacheDir;
+    std::string m_strCacheDirName;
+};

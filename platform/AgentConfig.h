@@ -1,0 +1,25 @@
+// The agent's configuration file, as the platform stand-ins read it. Internal to vsplatform:
+// not installed.
+//
+// Contract:
+//  - The file is named by the environment variable VSAGENT_CONFIG, or is /etc/vsagent/agent.ini
+//    when the variable is unset or empty. It is an INI file read with Boost.PropertyTree's INI
+//    parser: "[Section]" lines, "name=value" lines, ";" or "#" comment lines; names and values
+//    are trimmed of blanks and case-sensitive.
+//  - The file is read at every call, never cached, so a change of the variable or of the file
+//    shows at the next call.
+//  - ReadAgentSetting gives the value of `name` in `section`. A missing or unreadable file, a
+//    file the parser rejects (a line it cannot read, a duplicate section or name), or a missing
+//    section or name gives false and leaves `value` untouched.
+#pragma once
+
+#include <string>
+
+namespace vsplatform {
+
+constexpr const char* kAgentConfigVariable = "VSAGENT_CONFIG";
+constexpr const char* kDefaultAgentConfigPath = "/etc/vsagent/agent.ini";
+
+bool ReadAgentSetting(const char* section, const char* name, std::string& value);
+
+}  // namespace vsplatform

@@ -1,0 +1,64 @@
+// CLoDirectory: directory listing, creation and removal of the file utilities; SLoDirEntry:
+// one entry of a listing.
+//
+// Contract:
+//  - Open(path, pattern, includeHidden) starts a listing of the entries whose names match the
+//    fnmatch(3) pattern ("*" matches every name, "." and ".." included). With includeHidden
+//    false, names that begin with a dot are left out. A null or empty path, or a directory
+//    that cannot be opened, fails. Opening again restarts the listing.
+//  - GetEntry(entry, end) fills `entry` with the next entry. It sets `end` on the call that
+//    delivers the last entry, so every call that succeeds delivers a real entry name of this
+//    directory, the call that sets `end` included. A listing that has nothing to deliver (no
+//    matching entry, not open, or already finished) fails with ENOENT and sets `end`. A read
+//    error ends the listing: the entry read before it is still delivered, and the following
+//    call fails with that error and sets `end`.
+//  - Close() ends the listing; closing a listing that is not open is an error (EBADF). The
+//    destructor closes a listing that is still open.
+//  - Create(path, createParents) makes the directory with mode 0750 (the umask applies). With
+//    createParents, missing parents are made too and an existing directory is a success; an
+//    existing entry that is not a directory fails (ENOTDIR or EEXIST).
+//  - Remove(path, removeContents, keepDirectory): with removeContents, everything inside is
+//    removed first (symbolic links are removed, never followed); the directory itself is then
+//    removed unless keepDirectory. Without removeContents, only an empty directory can go.
+#pragma once
+
+#include <dirent.h>
+
+#include <memory>
+#include <string>
+
+#include "CLoError.h"
+#include "CLoString.h"
+
+struct SLoDirEntry {
+    CLoString m_strName;
+};
+
+class CLoDirectory {
+public:
+    CLoDirectory() = default;
+    ~CLoDirectory() = default;
+    CLoDirectory(const CLoDirectory&) = delete;
+    CLoDirectory& operator=(const CLoDirectory&) = delete;
+
+    CLoError Open(const char* path, const char* pattern, bool includeHidden);
+    CLoError GetEntry(SLoDirEntry* entry, bool& end);
+    CLoError Close();
+
+    static CLoError Create(const char* path, bool createParents);
+    static CLoError Remove(const char* path, bool removeContents, bool keepDirectory);
+
+private:
+    struct DirCloser {
+        void operator()(DIR* dir) const { ::closedir(dir); }
+    };
+
+    void ReadAhead();
+
+    std::unique_ptr<DIR, DirCloser> m_pDir;
+    std::string m_strPattern;
+    bool m_bIncludeHidden = false;
+    bool m_bHaveNext = false;  // m_strNext holds the entry the next GetEntry delivers
+    CLoString m_strNext;
+    CLoError m_readError;  // a read error met while reading ahead, reported after m_strNext
+};

@@ -1,0 +1,198 @@
+#include "CLoFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr mode_t kDefaultFileMode = 0640;
+constexpr size_t kReadChunk = 64 * 1024;
+
+std::string Describe(const char* operation, const char* path) {
+    return path != nullptr ? std::string(operation) + " " + path : std::string(operation);
+}
+
+// Reads errno before anything else can allocate and overwrite it.
+CLoError Fail(const char* operation, const char* path) {
+    const int error = errno;
+    return CLoError::FromErrno(error, Describe(operation, path));
+}
+
+CLoError Fail(int error, const char* operation, const char* path) {
+    return CLoError::FromErrno(error, Describe(operation, path));
+}
+
+bool IsEmptyPath(const char* path) {
+    return path == nullptr || *path == '\0';
+}
+
+// Closes on scope exit; for the whole-file read, which holds the descriptor only briefly.
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+// Reads until end of file rather than trusting the size from fstat: a file may grow or shrink
+// while it is read.
+bool ReadAll(int fd, std::vector<char>& bytes) {
+    size_t used = 0;
+    for (;;) {
+        bytes.resize(used + kReadChunk);
+        const ssize_t got = ::read(fd, bytes.data() + used, kReadChunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            bytes.resize(used);
+            return true;
+        }
+        used += static_cast<size_t>(got);
+    }
+}
+
+}  // namespace
+
+CLoFile::~CLoFile() {
+    if (m_nFd >= 0) {
+        ::close(m_nFd);
+    }
+}
+
+CLoError CLoFile::Open(const char* path, int flags, int mode) {
+    if (m_nFd >= 0) {
+        Close();
+    }
+    if (IsEmptyPath(path)) {
+        return Fail(ENOENT, "open", path);
+    }
+    const mode_t fileMode = mode != 0 ? static_cast<mode_t>(mode) : kDefaultFileMode;
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC | O_NOFOLLOW, fileMode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail("open", path);
+    }
+    m_nFd = fd;
+    return CLoError();
+}
+
+CLoError CLoFile::Write(const void* data, unsigned int length, unsigned int* written) {
+    const char* bytes = static_cast<const char*>(data);
+    unsigned int done = 0;
+    CLoError result;
+    if (m_nFd < 0) {
+        result = Fail(EBADF, "write", nullptr);
+    }
+    while (!result.IsError() && done < length) {
+        const ssize_t put = ::write(m_nFd, bytes + done, length - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            // write() gives 0 only for a zero-length request; treat it as an error to stop.
+            result = put < 0 ? Fail("write", nullptr) : Fail(EIO, "write", nullptr);
+            break;
+        }
+        done += static_cast<unsigned int>(put);
+    }
+    if (written != nullptr) {
+        *written = done;
+    }
+    return result;
+}
+
+CLoError CLoFile::Close() {
+    if (m_nFd < 0) {
+        return Fail(EBADF, "close", nullptr);
+    }
+    // No retry on EINTR: on Linux the descriptor is released whatever close() reports.
+    const int rc = ::close(m_nFd);
+    m_nFd = -1;
+    return rc == 0 ? CLoError() : Fail("close", nullptr);
+}
+
+CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& size) {
+    *buffer = nullptr;
+    size = 0;
+    if (IsEmptyPath(path)) {
+        return Fail(ENOENT, "read", path);
+    }
+    // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; it is refused below.
+    FdCloser file{::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)};
+    if (file.fd < 0) {
+        return Fail("read", path);
+    }
+    struct stat info;
+    if (::fstat(file.fd, &info) != 0) {
+        return Fail("read", path);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return Fail(EINVAL, "read (not a regular file)", path);
+    }
+    std::vector<char> bytes;
+    if (!ReadAll(file.fd, bytes)) {
+        return Fail("read", path);
+    }
+    std::unique_ptr<char[]> copy(new char[bytes.size() + 1]);
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    copy[bytes.size()] = '\0';
+    size = bytes.size();
+    *buffer = copy.release();  // ownership passes to the caller by contract
+    return CLoError();
+}
+
+CLoError CLoFile::Delete(const char* path, bool ignoreMissing) {
+    if (IsEmptyPath(path)) {
+        return Fail(ENOENT, "delete", path);
+    }
+    // unlink() refuses directories with EISDIR on Linux and removes a link, not its target.
+    if (::unlink(path) == 0 || (ignoreMissing && errno == ENOENT)) {
+        return CLoError();
+    }
+    return Fail("delete", path);
+}
+
+CLoError CLoFile::Rename(const char* from, const char* to) {
+    if (IsEmptyPath(from) || IsEmptyPath(to)) {
+        return Fail(ENOENT, "rename", from);
+    }
+    if (::rename(from, to) != 0) {
+        return Fail("rename", from);
+    }
+    return CLoError();
+}
+
+CLoError CLoFile::GetTimes(const char* path, long* accessTime, long* changeTime, long* modifyTime) {
+    struct stat info;
+    if (IsEmptyPath(path)) {
+        return Fail(ENOENT, "stat", path);
+    }
+    if (::lstat(path, &info) != 0) {
+        return Fail("stat", path);
+    }
+    if (accessTime != nullptr) {
+        *accessTime = info.st_atime;
+    }
+    if (changeTime != nullptr) {
+        *changeTime = info.st_ctime;
+    }
+    if (modifyTime != nullptr) {
+        *modifyTime = info.st_mtime;
+    }
+    return CLoError();
+}

@@ -1,0 +1,36 @@
+#include "JXPI_CommClient.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "AgentConfig.h"
+#include "CLoPath.h"
+
+namespace {
+
+constexpr const char* kDefaultJobResultsRoot = "/var/lib/vsagent/jobresults";
+
+bool IsSingleComponent(const char* name) {
+    return name != nullptr && *name != '\0' && std::strcmp(name, ".") != 0 &&
+           std::strcmp(name, "..") != 0 && std::strchr(name, '/') == nullptr;
+}
+
+}  // namespace
+
+const char* JXPI_CommClient::getJobResultsDirectory(const char* machine) {
+    if (!IsSingleComponent(machine)) {
+        return nullptr;
+    }
+    std::string path;
+    if (!vsplatform::ReadAgentSetting("Platform", "JobResultsRoot", path) || path.empty()) {
+        path = kDefaultJobResultsRoot;
+    }
+    LoPathAppend(path, machine, 0);
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return nullptr;
+    }
+    m_strJobResultsDirectory = path;
+    return m_strJobResultsDirectory.c_str();
+}

@@ -1,0 +1,26 @@
+// JXPI_CommClient: where the agent keeps the job results of a physical machine.
+//
+// Contract:
+//  - getJobResultsDirectory(machine) is "[Platform] JobResultsRoot" of the agent's
+//    configuration (see AgentConfig.h; /var/lib/vsagent/jobresults when absent or empty) with the
+//    machine name appended as one path component. It is returned only when that directory exists;
+//    otherwise, and for a machine name that is not a single path component (null, empty, ".",
+//    "..", or containing "/"), the result is null. Nothing is created.
+//  - The text stays valid until the next call on this object or its destruction; the caller
+//    copies it and never frees it.
+#pragma once
+
+#include <string>
+
+class JXPI_CommClient {
+public:
+    JXPI_CommClient() = default;
+    ~JXPI_CommClient() = default;
+    JXPI_CommClient(const JXPI_CommClient&) = delete;
+    JXPI_CommClient& operator=(const JXPI_CommClient&) = delete;
+
+    const char* getJobResultsDirectory(const char* machine);
+
+private:
+    std::string m_strJobResultsDirectory;
+};

@@ -1,0 +1,157 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "CLoDirectory.h"
+#include "CLoFile.h"
+#include "JXPI_CommClient.h"
+#include "JXPlatformInfo.h"
+#include "TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Plant(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Every successful GetEntry, the one that sets the end flag included, must name a real entry.
+std::multiset<std::string> ListAll(const std::string& path, bool includeHidden, bool& sawEnd) {
+    CLoDirectory listing;
+    SLoDirEntry entry;
+    std::multiset<std::string> names;
+    bool end = false;
+    sawEnd = false;
+    EXPECT_FALSE(listing.Open(path.c_str(), "*", includeHidden).IsError());
+    while (!end && !listing.GetEntry(&entry, end).IsError()) {
+        names.insert(entry.m_strName.c_str());
+        sawEnd = sawEnd || end;
+    }
+    EXPECT_TRUE(listing.GetEntry(&entry, end).IsError()) << "nothing after the end";
+    EXPECT_FALSE(listing.Close().IsError());
+    return names;
+}
+
+TEST(CLoDirectory, ListingDeliversARealEntryWithTheEndFlag) {
+    TempDir tmp;
+    Plant(tmp.File("a"), "");
+    Plant(tmp.File(".hidden"), "");
+    fs::create_directory(tmp.File("sub"));
+    bool sawEnd = false;
+    EXPECT_EQ(ListAll(tmp.Path(), true, sawEnd),
+              (std::multiset<std::string>{".", "..", ".hidden", "a", "sub"}));
+    EXPECT_TRUE(sawEnd);
+    EXPECT_EQ(ListAll(tmp.Path(), false, sawEnd), (std::multiset<std::string>{"a", "sub"}));
+    EXPECT_TRUE(sawEnd);
+
+    CLoDirectory listing;
+    EXPECT_TRUE(listing.Open("", "*", true).IsError());
+    EXPECT_TRUE(listing.Open(tmp.File("missing").c_str(), "*", true).IsError());
+}
+
+TEST(CLoDirectory, CreateAndRemoveStayWhereTheyAreTold) {
+    TempDir tmp;
+    const std::string deep = tmp.File("a/b/c");
+    ASSERT_FALSE(CLoDirectory::Create(deep.c_str(), true).IsError());
+    EXPECT_FALSE(CLoDirectory::Create(deep.c_str(), true).IsError()) << "existing is fine";
+    EXPECT_TRUE(CLoDirectory::Create(deep.c_str(), false).IsError());
+    Plant(tmp.File("file"), "f");
+    EXPECT_TRUE(CLoDirectory::Create(tmp.File("file/x").c_str(), true).IsError());
+
+    fs::create_directory(tmp.File("outside"));
+    Plant(tmp.File("outside/precious"), "p");
+    fs::create_directory_symlink(tmp.File("outside"), deep + "/link");
+    Plant(deep + "/record", "r");
+    EXPECT_TRUE(CLoDirectory::Remove(tmp.File("a").c_str(), false, false).IsError());
+    EXPECT_FALSE(CLoDirectory::Remove(tmp.File("a").c_str(), true, false).IsError());
+    EXPECT_FALSE(fs::exists(tmp.File("a")));
+    EXPECT_TRUE(fs::exists(tmp.File("outside/precious"))) << "links are not followed";
+}
+
+TEST(CLoFile, OperationsOnPosixCalls) {
+    TempDir tmp;
+    const std::string path = tmp.File("f");
+    CLoFile file;
+    ASSERT_FALSE(file.Open(path.c_str(), 578, 0).IsError());
+    unsigned int written = 0;
+    ASSERT_FALSE(file.Write("ab\0cd", 5, &written).IsError());
+    EXPECT_EQ(written, 5u);
+    EXPECT_FALSE(file.Close().IsError());
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::others_all, fs::perms::none);
+
+    char* buffer = nullptr;
+    unsigned long size = 0;
+    ASSERT_FALSE(CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError());
+    EXPECT_EQ(std::string(buffer, size + 1), std::string("ab\0cd\0", 6));
+    delete[] buffer;
+
+    fs::create_symlink(path, tmp.File("link"));
+    ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0600), 0);
+    fs::create_directory(tmp.File("dir"));
+    for (const char* refused : {"link", "fifo", "dir"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_TRUE(CLoFile::ReadWholeFile(tmp.File(refused).c_str(), &buffer, size).IsError());
+        EXPECT_EQ(buffer, nullptr);
+    }
+    EXPECT_TRUE(file.Open(tmp.File("link").c_str(), 578, 0).IsError()) << "no-follow";
+
+    long times[3] = {0, 0, 0};
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tmp.File("link").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_FALSE(
+        CLoFile::GetTimes(tmp.File("link").c_str(), &times[0], &times[1], &times[2]).IsError());
+    EXPECT_EQ(times[2], 1000) << "the link's own modification time";
+
+    EXPECT_TRUE(CLoFile::Delete(tmp.File("dir").c_str(), false).IsError());
+    EXPECT_FALSE(CLoFile::Delete(tmp.File("link").c_str(), false).IsError());
+    EXPECT_TRUE(fs::exists(path)) << "the link went, not its target";
+    EXPECT_TRUE(CLoFile::Delete(tmp.File("link").c_str(), false).IsError());
+    EXPECT_FALSE(CLoFile::Delete(tmp.File("link").c_str(), true).IsError());
+}
+
+TEST(JXPlatformInfo, ReadsTheConfigurationAtEveryCall) {
+    TempDir tmp;
+    const std::string config = tmp.File("agent.ini");
+    ::setenv("VSAGENT_CONFIG", config.c_str(), 1);
+    JXPlatformInfo info;
+    JXPI_CommClient client;
+    const struct {
+        const char* value;
+        unsigned long expected;  // 7 stands for "left untouched"
+    } numbers[] = {{"600", 600}, {"0", 0},    {" 42 ", 42},
+                   {"-5", 7},    {"+5", 7},   {"12abc", 7},
+                   {"", 7},      {"0x10", 7}, {"99999999999999999999999", 7}};
+    for (const auto& n : numbers) {
+        SCOPED_TRACE(n.value);
+        Plant(config, std::string("[VirtualServer]\nnVMGuidCacheTime=") + n.value + "\n");
+        unsigned long value = 7;
+        EXPECT_EQ(info.getNumber("VirtualServer", "nVMGuidCacheTime", &value), n.expected != 7);
+        EXPECT_EQ(value, n.expected);
+        EXPECT_FALSE(info.getNumber("VirtualServer", "other", &value));
+        EXPECT_FALSE(info.getNumber("Other", "nVMGuidCacheTime", &value));
+    }
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof(host) - 1), 0);
+    EXPECT_STREQ(info.getPhysicalMachine(), host) << "no [Platform] section";
+
+    fs::create_directories(tmp.File("root/host01"));
+    Plant(config, "[Platform]\nPhysicalMachine=host01\nJobResultsRoot=" + tmp.File("root") + "\n");
+    EXPECT_STREQ(info.getPhysicalMachine(), "host01");
+    EXPECT_EQ(client.getJobResultsDirectory("host01"), tmp.File("root/host01"));
+    for (const char* machine : {"host02", "", "..", "../root/host01"}) {
+        EXPECT_EQ(client.getJobResultsDirectory(machine), nullptr) << machine;
+    }
+    Plant(config, "[Platform]\nPhysicalMachine=a\nPhysicalMachine=b\n");  // rejected file
+    EXPECT_STREQ(info.getPhysicalMachine(), host);
+    ::unsetenv("VSAGENT_CONFIG");
+}
+
+}  // namespace
