@@ -1,0 +1,204 @@
+#include "HostApiServer.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+struct HostApiServer::Vm {
+    std::string id;
+    std::string name;
+    unsigned memoryMB;
+    unsigned long long diskBytes;
+    bool isTemplate;
+    std::string created;  // local time, "%Y-%m-%dT%H:%M:%S"
+    std::string host;
+    std::string datastore;
+    std::vector<std::string> tags;
+};
+
+namespace {
+
+const char* const kRoles[] = {"web", "db", "cache", "build", "mail", "backup"};
+const char* const kHosts[] = {"esx-01", "esx-02", "esx-03", "esx-04"};
+const char* const kTags[] = {"production", "staging", "linux", "windows", "pci", "nightly"};
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Attribute(const std::string& body, const std::string& name) {
+    const std::string marker = name + "=\"";
+    const size_t start = body.find(marker);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const size_t end = body.find('"', start + marker.size());
+    return end == std::string::npos
+               ? std::string()
+               : body.substr(start + marker.size(), end - start - marker.size());
+}
+
+unsigned ParamOr(const httplib::Request& req, const char* name, unsigned fallback) {
+    if (!req.has_param(name)) {
+        return fallback;
+    }
+    try {
+        return static_cast<unsigned>(std::stoul(req.get_param_value(name)));
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+}  // namespace
+
+HostApiServer::HostApiServer(HostApiSettings settings)
+    : m_settings(std::move(settings)), m_pServer(std::make_unique<httplib::Server>()) {
+    for (unsigned i = 0; i < m_settings.vmCount; ++i) {
+        Vm vm;
+        char id[16];
+        std::snprintf(id, sizeof id, "vm-%04u", 1001 + i * 7);
+        vm.id = id;
+        vm.name = std::string(kRoles[i % 6]) + "-" + std::to_string(i / 6 + 1);
+        vm.memoryMB = 1024u << (i % 4);
+        vm.diskBytes = (20ull + 10ull * (i % 9)) << 30;
+        vm.isTemplate = i % 11 == 10;
+        char created[32];
+        std::snprintf(created, sizeof created, "2025-%02u-%02uT%02u:%02u:00", 1 + i % 12,
+                      1 + (i * 5) % 28, (i * 7) % 24, (i * 13) % 60);
+        vm.created = created;
+        vm.host = kHosts[i % 4];
+        vm.datastore = "/vmfs/volumes/ds" + std::to_string(1 + i % 3) + "/" + vm.name;
+        vm.tags = {kTags[i % 2], kTags[2 + i % 2]};
+        if (i % 5 == 0) {
+            vm.tags.push_back(kTags[4 + i % 2]);
+        }
+        m_vms.push_back(std::move(vm));
+    }
+    AddRoutes();
+    m_pServer->set_tcp_nodelay(true);
+    m_nPort = m_pServer->bind_to_any_port("127.0.0.1");
+    if (m_nPort <= 0) {
+        throw std::runtime_error("the embedded host API cannot bind 127.0.0.1");
+    }
+    m_thread = std::thread([this] { m_pServer->listen_after_bind(); });
+    while (!m_pServer->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+HostApiServer::~HostApiServer() {
+    m_pServer->stop();
+    m_thread.join();
+}
+
+const HostApiServer::Vm* HostApiServer::Find(const std::string& id) const {
+    for (const Vm& vm : m_vms) {
+        if (vm.id == id) {
+            return &vm;
+        }
+    }
+    return nullptr;
+}
+
+bool HostApiServer::TakeToken(const std::string& token) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (token.empty() || token != m_strToken || m_nTokenUses >= m_settings.tokenLifetime) {
+        return false;
+    }
+    ++m_nTokenUses;
+    return true;
+}
+
+void HostApiServer::AddRoutes() {
+    m_pServer->Post("/api/v1/session", [this](const httplib::Request& req, httplib::Response& res) {
+        if (m_settings.refuseLogin || Attribute(req.body, "user") != m_settings.user ||
+            Attribute(req.body, "password") != m_settings.password) {
+            res.status = 401;
+            res.set_content("<error>invalid credentials</error>", "application/xml");
+            return;
+        }
+        const unsigned n = ++m_nLogins;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_strToken = "session-" + std::to_string(n);
+        m_nTokenUses = 0;
+        res.set_header("X-Session-Token", m_strToken);
+        res.set_content("<session/>", "application/xml");
+    });
+
+    auto unauthorised = [](httplib::Response& res) {
+        res.status = 401;
+        res.set_content("<error>session expired or missing</error>", "application/xml");
+    };
+
+    m_pServer->Get("/api/v1/vms", [this, unauthorised](const httplib::Request& req,
+                                                       httplib::Response& res) {
+        if (!TakeToken(req.get_header_value("X-Session-Token"))) {
+            return unauthorised(res);
+        }
+        const unsigned pageSize = std::max(1u, ParamOr(req, "pageSize", 20));
+        const unsigned page = std::max(1u, ParamOr(req, "page", 1));
+        std::ostringstream xml;
+        xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<vms total=\"" << m_vms.size()
+            << "\" page=\"" << page << "\" pageSize=\"" << pageSize << "\">\n";
+        for (size_t i = (page - 1) * size_t{pageSize};
+             i < m_vms.size() && i < page * size_t{pageSize}; ++i) {
+            const Vm& vm = m_vms[i];
+            xml << "  <vm id=\"" << vm.id << "\" template=\"" << (vm.isTemplate ? "true" : "false")
+                << "\">\n    <name>" << Escape(vm.name) << "</name>\n    <memoryMB>" << vm.memoryMB
+                << "</memoryMB>\n    <diskBytes>" << vm.diskBytes << "</diskBytes>\n    <created>"
+                << vm.created << "</created>\n  </vm>\n";
+        }
+        xml << "</vms>\n";
+        std::string text = xml.str();
+        if (m_settings.malformedList) {
+            text.resize(text.size() / 2);  // cut off mid-document, as a broken proxy would
+        }
+        res.set_content(text, "application/xml");
+    });
+
+    m_pServer->Get(R"(/api/v1/vms/([^/]+)/(tags|placement))",
+                   [this, unauthorised](const httplib::Request& req, httplib::Response& res) {
+                       if (!TakeToken(req.get_header_value("X-Session-Token"))) {
+                           return unauthorised(res);
+                       }
+                       const Vm* vm = Find(req.matches[1].str());
+                       if (vm == nullptr) {
+                           res.status = 404;
+                           res.set_content("<error>no such vm</error>", "application/xml");
+                       } else if (req.matches[2] == "tags") {
+                           std::string json = "{\"vm\": \"" + vm->id + "\", \"tags\": [";
+                           for (size_t t = 0; t < vm->tags.size(); ++t) {
+                               json += (t ? ", \"" : "\"") + vm->tags[t] + "\"";
+                           }
+                           res.set_content(json + "]}", "application/json");
+                       } else {
+                           res.set_content("<placement vm=\"" + vm->id + "\">\n  <host>" +
+                                               vm->host + "</host>\n  <datastore>" +
+                                               Escape(vm->datastore) +
+                                               "</datastore>\n</placement>\n",
+                                           "application/xml");
+                       }
+                   });
+}

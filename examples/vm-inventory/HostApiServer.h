@@ -1,0 +1,58 @@
+// A small virtualization host API served on 127.0.0.1, so the example runs with no setup.
+//
+//   POST /api/v1/session            body <login user=".." password=".."/>; answers 200 with the
+//                                   header X-Session-Token, or 401
+//   GET  /api/v1/vms?page=&pageSize= one page of the inventory as XML
+//   GET  /api/v1/vms/<id>/placement where the VM runs, as XML: <placement><host/><datastore/>
+//   GET  /api/v1/vms/<id>/tags      the VM's tags as JSON: {"vm": "<id>", "tags": [..]}
+//
+// Every request but the login needs a valid X-Session-Token. A token expires after a fixed
+// number of requests, so a long listing shows a client logging in again.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+struct HostApiSettings {
+    std::string user = "admin";
+    std::string password = "secret";
+    unsigned tokenLifetime = 25;  // requests per token
+    bool refuseLogin = false;     // answer every login with 401
+    bool malformedList = false;   // send a VM list that is not well-formed XML
+    unsigned vmCount = 36;
+};
+
+class HostApiServer {
+public:
+    explicit HostApiServer(HostApiSettings settings = HostApiSettings());
+    ~HostApiServer();
+    HostApiServer(const HostApiServer&) = delete;
+    HostApiServer& operator=(const HostApiServer&) = delete;
+
+    int Port() const { return m_nPort; }
+    unsigned Logins() const { return m_nLogins.load(); }
+
+private:
+    struct Vm;
+    void AddRoutes();
+    bool TakeToken(const std::string& token);
+    const Vm* Find(const std::string& id) const;
+
+    HostApiSettings m_settings;
+    std::vector<Vm> m_vms;
+    std::unique_ptr<httplib::Server> m_pServer;
+    std::thread m_thread;
+    int m_nPort = -1;
+    std::mutex m_mutex;
+    std::string m_strToken;
+    unsigned m_nTokenUses = 0;
+    std::atomic<unsigned> m_nLogins{0};
+};

@@ -1,0 +1,202 @@
+#include "Inventory.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sstream>
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemBufFormatTarget.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+
+using namespace xercesc;
+
+namespace {
+
+// Keeps the first problem the parser reports, with its position, for a readable message.
+class FirstError : public ErrorHandler {
+public:
+    void warning(const SAXParseException&) override {}
+    void error(const SAXParseException& e) override { Keep(e); }
+    void fatalError(const SAXParseException& e) override { Keep(e); }
+    void resetErrors() override { m_strText.clear(); }
+    const std::string& Text() const { return m_strText; }
+
+private:
+    void Keep(const SAXParseException& e) {
+        if (!m_strText.empty()) {
+            return;
+        }
+        char* message = XMLString::transcode(e.getMessage());
+        m_strText = "line " + std::to_string(e.getLineNumber()) + ", column " +
+                    std::to_string(e.getColumnNumber()) + ": " + message;
+        XMLString::release(&message);
+    }
+    std::string m_strText;
+};
+
+// One parsed document; the parser owns the tree.
+class ParsedDocument {
+public:
+    ParsedDocument(const std::string& text, std::string& error) {
+        m_parser.setErrorHandler(&m_errors);
+        MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                 "response");
+        m_parser.parse(source);
+        if (!m_errors.Text().empty()) {
+            error = m_errors.Text();
+        }
+    }
+    DOMElement* Root() {
+        DOMDocument* doc = m_parser.getDocument();
+        return m_errors.Text().empty() && doc != nullptr ? doc->getDocumentElement() : nullptr;
+    }
+
+private:
+    FirstError m_errors;
+    XercesDOMParser m_parser;
+};
+
+// Every attribute and child element of a <vm> goes past every matcher; each takes its own.
+void ReadVm(CVSXMLParser& xml, DOMElement* element, VmRecord& vm) {
+    DOMNamedNodeMap* attributes = element->getAttributes();
+    for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
+        DOMNode* attribute = attributes->item(i);
+        xml.ParseFromAttributeValue(attribute, "id", vm.id) ||
+            xml.ParseFromAttributeValue(attribute, "template", vm.isTemplate);
+    }
+    for (DOMNode* child = element->getFirstChild(); child; child = child->getNextSibling()) {
+        if (child->getNodeType() != DOMNode::ELEMENT_NODE) {
+            continue;
+        }
+        xml.ParseFromElementValue(child, "name", vm.name) ||
+            xml.ParseFromElementValue(child, "memoryMB", vm.memoryMB) ||
+            xml.ParseFromElementValue(child, "diskBytes", vm.diskBytes) ||
+            xml.ParseFromElementValue(child, "created", vm.created);
+    }
+}
+
+// Local time, in the report's form or in the XML form that the date-time reader takes back.
+std::string FormatTime(long seconds, const char* format) {
+    const time_t t = seconds;
+    struct tm local;
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
+    std::string out;
+    for (const auto& item : items) {
+        out += (out.empty() ? "" : separator) + item;
+    }
+    return out;
+}
+
+std::string Serialise(DOMDocument* document) {
+    DOMImplementation* impl = document->getImplementation();
+    std::unique_ptr<DOMLSSerializer, void (*)(DOMLSSerializer*)> writer(
+        impl->createLSSerializer(), [](DOMLSSerializer* w) { w->release(); });
+    std::unique_ptr<DOMLSOutput, void (*)(DOMLSOutput*)> output(
+        impl->createLSOutput(), [](DOMLSOutput* o) { o->release(); });
+    writer->getDomConfig()->setParameter(XMLUni::fgDOMWRTFormatPrettyPrint, true);
+    MemBufFormatTarget target;
+    output->setByteStream(&target);
+    output->setEncoding(u"UTF-8");
+    writer->write(document, output.get());
+    return std::string(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
+}
+
+}  // namespace
+
+bool ParseVmPage(CVSXMLParser& xml, const std::string& text, std::vector<VmRecord>& vms,
+                 unsigned& total, std::string& error) {
+    ParsedDocument document(text, error);
+    DOMElement* root = document.Root();
+    if (root == nullptr || xml.GetNodeName(root) != "vms") {
+        if (error.empty()) {
+            error = "the document is not a VM list";
+        }
+        return false;
+    }
+    DOMAttr* count = root->getAttributeNode(u"total");
+    total = count != nullptr ? xml.GetAttributeUIntValue(count) : 0;
+    for (DOMNode* child = root->getFirstChild(); child; child = child->getNextSibling()) {
+        if (child->getNodeType() == DOMNode::ELEMENT_NODE && xml.GetNodeName(child) == "vm") {
+            VmRecord vm;
+            ReadVm(xml, static_cast<DOMElement*>(child), vm);
+            vms.push_back(std::move(vm));
+        }
+    }
+    return true;
+}
+
+bool ParsePlacement(CVSXMLParser& xml, const std::string& text, VmRecord& vm, std::string& error) {
+    ParsedDocument document(text, error);
+    DOMElement* root = document.Root();
+    if (root == nullptr || xml.GetNodeName(root) != "placement") {
+        if (error.empty()) {
+            error = "the document is not a placement";
+        }
+        return false;
+    }
+    for (DOMNode* child = root->getFirstChild(); child; child = child->getNextSibling()) {
+        xml.ParseFromElementValue(child, "host", vm.host) ||
+            xml.ParseFromElementValue(child, "datastore", vm.datastore);
+    }
+    return true;
+}
+
+std::string XmlReport(CVSXMLParser& xml, const std::string& source,
+                      const std::vector<VmRecord>& vms) {
+    DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(u"LS");
+    std::unique_ptr<DOMDocument, void (*)(DOMDocument*)> document(
+        impl->createDocument(nullptr, u"inventory", nullptr), [](DOMDocument* d) { d->release(); });
+    DOMElement* root = document->getDocumentElement();
+    xml.AddAttribute(root, "source", source, false);
+    xml.AddAttribute(root, "count", static_cast<unsigned int>(vms.size()));
+    for (const VmRecord& vm : vms) {
+        DOMNode* node = xml.AddElement(root, "vm");
+        xml.AddAttribute(node, "id", vm.id, false);
+        xml.AddAttribute(node, "placementFromCache", vm.placementFromCache);
+        xml.AddElement(node, "name", vm.name, true);
+        xml.AddElement(node, "template", vm.isTemplate, false);  // written only when true
+        xml.AddElement(node, "memoryMB", vm.memoryMB);
+        xml.AddElement(node, "diskBytes", vm.diskBytes);
+        xml.AddElement(node, "created", FormatTime(vm.created, "%Y-%m-%dT%H:%M:%S"), false);
+        xml.AddElement(node, "host", vm.host, false);
+        xml.AddElement(node, "datastore", vm.datastore, false);
+        DOMNode* tags = xml.AddElement(node, "tags");
+        for (const std::string& tag : vm.tags) {
+            xml.AddElement(tags, "tag", tag, false);
+        }
+    }
+    return Serialise(document.get());
+}
+
+std::string TableReport(const std::string& source, const std::vector<VmRecord>& vms) {
+    std::ostringstream out;
+    char line[512];
+    std::snprintf(line, sizeof line, "%-9s %-10s %8s %8s %-16s %-7s %-27s %s\n", "ID", "NAME",
+                  "MEMORY", "DISK", "CREATED", "HOST", "DATASTORE", "TAGS");
+    out << line;
+    size_t fromCache = 0;
+    for (const VmRecord& vm : vms) {
+        const std::string name = vm.name + (vm.isTemplate ? "*" : "");
+        std::snprintf(line, sizeof line, "%-9s %-10s %5u MB %5llu GB %-16s %-7s %-27s %s\n",
+                      vm.id.c_str(), name.c_str(), vm.memoryMB, vm.diskBytes >> 30,
+                      FormatTime(vm.created, "%Y-%m-%d %H:%M").c_str(), vm.host.c_str(),
+                      vm.datastore.c_str(), Join(vm.tags, ",").c_str());
+        out << line;
+        fromCache += vm.placementFromCache ? 1 : 0;
+    }
+    out << "\n"
+        << vms.size() << " VMs from " << source << " (* template); placement of " << fromCache
+        << " answered from the GUID cache, " << vms.size() - fromCache << " asked of the host.\n";
+    return out.str();
+}

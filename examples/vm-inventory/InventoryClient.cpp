@@ -1,0 +1,198 @@
+#include "InventoryClient.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kTokenHeader = "X-Session-Token";
+
+std::string XmlAttributeText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// The value of one header in a raw response header block, or empty.
+std::string HeaderValue(const std::string& block, const char* name) {
+    const size_t n = std::char_traits<char>::length(name);
+    size_t start = 0;
+    while (start < block.size()) {
+        size_t end = block.find('\n', start);
+        if (end == std::string::npos) {
+            end = block.size();
+        }
+        std::string line = block.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':') {
+            const size_t value = line.find_first_not_of(' ', n + 1);
+            return value == std::string::npos ? std::string() : line.substr(value);
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool HostEndpoint::Parse(const std::string& url, HostEndpoint& out) {
+    size_t rest;
+    if (url.rfind("https://", 0) == 0) {
+        out.https = true;
+        rest = 8;
+    } else if (url.rfind("http://", 0) == 0) {
+        out.https = false;
+        rest = 7;
+    } else {
+        return false;
+    }
+    const size_t slash = url.find('/', rest);
+    const std::string authority =
+        url.substr(rest, slash == std::string::npos ? slash : slash - rest);
+    out.basePath = slash == std::string::npos ? std::string() : url.substr(slash);
+    while (!out.basePath.empty() && out.basePath.back() == '/') {
+        out.basePath.pop_back();
+    }
+    const size_t colon = authority.rfind(':');
+    out.host = authority.substr(0, colon);
+    out.port = 0;
+    if (colon != std::string::npos) {
+        char* end = nullptr;
+        const unsigned long port = std::strtoul(authority.c_str() + colon + 1, &end, 10);
+        if (*end != '\0' || port == 0 || port > 65535) {
+            return false;
+        }
+        out.port = static_cast<unsigned>(port);
+    }
+    return !out.host.empty();
+}
+
+InventoryClient::InventoryClient(const HostEndpoint& endpoint, std::string user,
+                                 std::string password)
+    : m_strHost(endpoint.host), m_strUser(std::move(user)), m_strPassword(std::move(password)) {
+    m_strContentType = "application/xml";
+    m_bUseHttps = endpoint.https;
+    m_nPort = endpoint.port;
+    m_strBasePath = endpoint.basePath;
+    m_bUseLoginHeaders = true;
+}
+
+bool InventoryClient::Open(bool skipSslVerify, const std::string& caFile) {
+    if (!connect(m_strHost, skipSslVerify, caFile)) {
+        m_strLastError = "the HTTP transport could not be set up";
+        return false;
+    }
+    return true;
+}
+
+bool InventoryClient::Login() {
+    m_strAux1.clear();  // the login itself goes out without a token
+    const std::string body = "<login user=\"" + XmlAttributeText(m_strUser) + "\" password=\"" +
+                             XmlAttributeText(m_strPassword) + "\"/>";
+    std::string response;
+    ++m_nLogins;
+    if (!post("session", body, response, nullptr)) {
+        NoteFailure("logging in");
+        return false;
+    }
+    if (m_strAux1.empty()) {
+        m_strLastError = "logging in: the server sent no session token";
+        return false;
+    }
+    return true;
+}
+
+bool InventoryClient::Fetch(const std::string& resource, std::string& body,
+                            InventoryRequestOptions* options) {
+    if (m_strAux1.empty() && !Login()) {
+        return false;
+    }
+    if (get(resource, body, options)) {
+        return true;
+    }
+    if (m_pCurl->GetHttpErrorCode() != 401) {
+        NoteFailure("fetching " + resource);
+        return false;
+    }
+    // The session expired under us: one new login, one retry.
+    if (!Login()) {
+        return false;
+    }
+    if (!get(resource, body, options)) {
+        NoteFailure("fetching " + resource);
+        return false;
+    }
+    return true;
+}
+
+void InventoryClient::NoteFailure(const std::string& what) {
+    const int64_t status = m_pCurl->GetHttpErrorCode();
+    if (status == 401) {
+        m_strLastError = what + ": the server refused the credentials (HTTP 401)";
+    } else if (status >= 400) {
+        m_strLastError = what + ": the server answered HTTP " + std::to_string(status);
+    } else {
+        m_strLastError = what + ": cannot reach the host: " + getLastCurlError();
+    }
+}
+
+bool InventoryClient::computeUrl(const std::string& server, const std::string& resource,
+                                 const VSRestApiRequestOptions* options, std::string& url) {
+    const auto* mine = dynamic_cast<const InventoryRequestOptions*>(options);
+    if (mine == nullptr || mine->pageSize == 0) {
+        return CVSRestApiConnection::computeUrl(server, resource, options, url);
+    }
+    std::string withPage = resource;
+    appendQueryStringArgument(withPage, "pageSize=%u", mine->pageSize);
+    return CVSRestApiConnection::computeUrl(server, withPage, options, url);
+}
+
+bool InventoryClient::addCurlHeaders(HTTP_REQ_TYPE verb, const std::string& resource,
+                                     const std::string& body,
+                                     const VSRestApiRequestOptions* options) {
+    bool ok = CVSRestApiConnection::addCurlHeaders(verb, resource, body, options);
+    const auto* mine = dynamic_cast<const InventoryRequestOptions*>(options);
+    if (mine != nullptr && !mine->requestId.empty()) {
+        ok = m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
+                                            ("X-Request-Id: " + mine->requestId).c_str()) &&
+             ok;
+    }
+    return ok;
+}
+
+bool InventoryClient::addLoginCurlHeaders() {
+    if (m_strAux1.empty()) {
+        return true;
+    }
+    return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
+                                          (std::string(kTokenHeader) + ": " + m_strAux1).c_str());
+}
+
+bool InventoryClient::saveLoginCurlHeaders() {
+    unsigned long length = 0;
+    const char* headers = m_pCurl->GetHttpResponse(length, true);
+    if (headers != nullptr) {
+        const std::string token = HeaderValue(std::string(headers, length), kTokenHeader);
+        if (!token.empty()) {
+            m_strAux1 = token;
+        }
+    }
+    return true;
+}

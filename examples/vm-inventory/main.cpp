@@ -1,0 +1,233 @@
+// vm-inventory: lists the virtual machines of a host through its REST API, the way an agent
+// library uses vssupport from end to end.
+//
+//   vm-inventory                         against an embedded host API on 127.0.0.1
+//   vm-inventory --server https://h:8443/api/v1 --ca-file ca.pem --user u --password p
+//   vm-inventory --format table
+//
+// Exit codes: 0 done; 1 bad arguments; 2 the host could not be reached or refused us;
+// 3 the host sent a document we cannot read; 4 the local cache could not be set up.
+// The embedded host API accepts the user "admin" with the password "secret".
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "HostApiServer.h"
+#include "Inventory.h"
+#include "InventoryClient.h"
+#include "JXVMGuidCache.h"
+#include "TqDebug.h"
+#include "VSJsonParser.h"
+#include "json_spirit/json_spirit_reader.h"
+
+namespace {
+
+struct Settings {
+    std::string server;
+    std::string caFile;
+    bool insecure = false;
+    std::string user = "admin";
+    std::string password = "secret";
+    std::string format = "xml";
+    unsigned pageSize = 10;
+    std::string stateDir;
+    bool verbose = false;
+    std::string embeddedFault = "none";
+};
+
+enum Exit { kOk = 0, kUsage = 1, kHost = 2, kDocument = 3, kCache = 4 };
+
+struct Failure {
+    Exit code;
+    std::string message;
+};
+
+std::string DefaultStateDir() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string base = state && *state ? state
+                             : home && *home ? std::string(home) + "/.local/state"
+                                             : "/tmp";
+    return base + "/vssupport-vm-inventory";
+}
+
+// The GUID cache lives in the agent's job-results directory, named by the agent's
+// configuration. Unless the caller names a configuration, the example keeps its own under the
+// state directory, so it runs with no setup and a second run finds the first run's records.
+void PrepareAgentConfiguration(const std::string& stateDir) {
+    if (std::getenv("VSAGENT_CONFIG") != nullptr) {
+        return;
+    }
+    namespace fs = std::filesystem;
+    const std::string root = stateDir + "/jobresults";
+    fs::create_directories(root + "/inventory-host");
+    const std::string config = stateDir + "/agent.ini";
+    std::ofstream(config) << "[Platform]\nPhysicalMachine=inventory-host\nJobResultsRoot=" << root
+                          << "\n[VirtualServer]\nnVMGuidCacheTime=3600\n";
+    ::setenv("VSAGENT_CONFIG", config.c_str(), 1);
+}
+
+// Host placement comes from the cache when a previous run stored it, else from the host.
+std::optional<Failure> ResolvePlacement(InventoryClient& client, CVSXMLParser& xml,
+                                        JXVMGuidCache& cache, VmRecord& vm) {
+    std::string id, host, datastore;
+    if (cache.LookupGuidCache(vm.name, id, host, datastore) && id == vm.id) {
+        vm.host = host;
+        vm.datastore = datastore;
+        vm.placementFromCache = true;
+        return std::nullopt;
+    }
+    std::string body, error;
+    if (!client.Fetch("vms/" + client.UrlEncode(vm.id) + "/placement", body, nullptr)) {
+        return Failure{kHost, client.LastError()};
+    }
+    if (!ParsePlacement(xml, body, vm, error)) {
+        return Failure{kDocument, "placement of " + vm.id + ": " + error};
+    }
+    cache.CacheGuid(vm.name, vm.id, vm.host, vm.datastore);
+    return std::nullopt;
+}
+
+std::optional<Failure> FetchTags(InventoryClient& client, VmRecord& vm) {
+    std::string body;
+    if (!client.Fetch("vms/" + client.UrlEncode(vm.id) + "/tags", body, nullptr)) {
+        return Failure{kHost, client.LastError()};
+    }
+    json_spirit::mValue value;
+    if (!json_spirit::read(body, value) || value.type() != json_spirit::obj_type) {
+        return Failure{kDocument, "tags of " + vm.id + ": not a JSON object"};
+    }
+    try {
+        CVSJsonParser json;
+        json.ConvertNestedStringList(value.get_obj(), "tags", vm.tags);
+    } catch (const std::runtime_error& e) {
+        return Failure{kDocument, "tags of " + vm.id + ": " + e.what()};
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> ListVms(InventoryClient& client, CVSXMLParser& xml, unsigned pageSize,
+                               std::vector<VmRecord>& vms) {
+    InventoryRequestOptions options;
+    options.pageSize = pageSize;
+    unsigned total = 1;
+    for (unsigned page = 1; vms.size() < total; ++page) {
+        std::string resource = "vms", body, error;
+        client.appendQueryStringArgument(resource, "page=%u", page);
+        options.requestId = "inventory-page-" + std::to_string(page);
+        const size_t before = vms.size();
+        if (!client.Fetch(resource, body, &options)) {
+            return Failure{kHost, client.LastError()};
+        }
+        if (!ParseVmPage(xml, body, vms, total, error)) {
+            return Failure{kDocument, "VM list page " + std::to_string(page) + ": " + error};
+        }
+        if (vms.size() == before) {
+            break;  // a host whose total overstates its pages must not keep us looping
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> Run(const Settings& s, std::string& report) {
+    std::unique_ptr<HostApiServer> embedded;
+    std::string url = s.server;
+    if (url.empty()) {
+        HostApiSettings host;
+        host.refuseLogin = s.embeddedFault == "refuse-login";
+        host.malformedList = s.embeddedFault == "malformed-list";
+        embedded = std::make_unique<HostApiServer>(host);
+        url = "http://127.0.0.1:" + std::to_string(embedded->Port()) + "/api/v1";
+    }
+    HostEndpoint endpoint;
+    if (!HostEndpoint::Parse(url, endpoint)) {
+        return Failure{kUsage, "not a server URL: " + url};
+    }
+    PrepareAgentConfiguration(s.stateDir);
+    JXVMGuidCache cache("_VM_INVENTORY_CACHE_");
+    if (!cache.Init()) {
+        return Failure{kCache, "the GUID cache directory could not be set up (see VSAGENT_CONFIG)"};
+    }
+
+    CVSXMLParser xml;
+    InventoryClient client(endpoint, s.user, s.password);
+    if (s.verbose) {
+        client.enableDebug();
+    }
+    if (!client.Open(s.insecure, s.caFile)) {
+        return Failure{kHost, client.LastError()};
+    }
+    std::vector<VmRecord> vms;
+    if (auto failure = ListVms(client, xml, s.pageSize, vms)) {
+        return failure;
+    }
+    for (VmRecord& vm : vms) {
+        if (auto failure = ResolvePlacement(client, xml, cache, vm)) {
+            return failure;
+        }
+        if (auto failure = FetchTags(client, vm)) {
+            return failure;
+        }
+    }
+    const std::string source = embedded ? "the embedded host API" : url;
+    report = s.format == "table" ? TableReport(source, vms) : XmlReport(xml, source, vms);
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings s;
+    s.stateDir = DefaultStateDir();
+    CLI::App app{"Lists the virtual machines of a host through its REST API."};
+    app.add_option("--server", s.server,
+                   "host API base URL, e.g. https://vmhost:8443/api/v1 (default: an embedded "
+                   "host API on 127.0.0.1)");
+    app.add_option("--ca-file", s.caFile, "CA bundle that signed the host's certificate");
+    app.add_flag("--insecure", s.insecure, "do not verify the host's certificate");
+    app.add_option("--user", s.user, "user name for the login")->capture_default_str();
+    app.add_option("--password", s.password, "password for the login");
+    app.add_option("--format", s.format, "report format")
+        ->check(CLI::IsMember({"xml", "table"}))
+        ->capture_default_str();
+    app.add_option("--page-size", s.pageSize, "VMs per list request")
+        ->check(CLI::Range(1u, 1000u))
+        ->capture_default_str();
+    app.add_option("--state-dir", s.stateDir,
+                   "where the example keeps its agent configuration and GUID cache when "
+                   "VSAGENT_CONFIG is not set")
+        ->capture_default_str();
+    app.add_flag("--verbose", s.verbose, "show the library's log lines on stderr");
+    app.add_option("--embedded-fault", s.embeddedFault,
+                   "make the embedded host API misbehave, to see how failures read")
+        ->check(CLI::IsMember({"none", "refuse-login", "malformed-list"}))
+        ->group("Demonstration");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kOk : kUsage;
+    }
+
+    // The library's log is for diagnosis; a person sees one clear message unless they ask.
+    if (!s.verbose) {
+        TqDebugSetSink([](const TqDebugRecord&) {});
+    }
+    std::string report;
+    try {
+        if (auto failure = Run(s, report)) {
+            std::fprintf(stderr, "vm-inventory: %s\n", failure->message.c_str());
+            return failure->code;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vm-inventory: %s\n", e.what());
+        return kHost;
+    }
+    std::fputs(report.c_str(), stdout);
+    return kOk;
+}
