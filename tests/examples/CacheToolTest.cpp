@@ -1,0 +1,141 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "RunCommand.h"
+#include "TempDir.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+class CacheTool : public ::testing::Test {
+protected:
+    TempDir root;
+    std::string config = root.File("agent.ini");
+    std::string cacheDir = root.File("jobresults/host01/_VM_GUID_CACHE_");
+
+    void SetUp() override {
+        std::filesystem::create_directories(cacheDir);
+        WriteConfig(600);
+    }
+
+    void WriteConfig(unsigned expiry) {
+        std::ofstream(config) << "[Platform]\nPhysicalMachine=host01\nJobResultsRoot="
+                              << root.File("jobresults")
+                              << "\n[VirtualServer]\nnVMGuidCacheTime=" << expiry << "\n";
+    }
+
+    // A record file as the cache writes it, aged by `age` seconds.
+    void Plant(const std::string& key, const std::string& content, long age) {
+        const std::string path = cacheDir + "/" + key;
+        std::ofstream(path) << content;
+        const time_t when = std::time(nullptr) - age;
+        const struct timeval times[2] = {{when, 0}, {when, 0}};
+        ::utimes(path.c_str(), times);
+    }
+
+    bool Exists(const std::string& key) { return std::filesystem::exists(cacheDir + "/" + key); }
+
+    CommandResult Tool(const std::string& arguments) {
+        return RunCommand(Quote(VSGUIDCACHE) + " --config " + Quote(config) + " " + arguments);
+    }
+};
+
+}  // namespace
+
+TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
+    Plant("vm-a",
+          "id-1"
+          "0x17"
+          "esx-01"
+          "0x17"
+          "/ds/a",
+          30);
+    Plant("vm-b",
+          "id-2"
+          "0x17"
+          "esx-02"
+          "0x17"
+          "/ds/b",
+          7200);
+    const CommandResult table = Tool("list");
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_THAT(table.out, HasSubstr("vm-a"));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-a +id-1 +esx-01 +/ds/a +3[01]s +live"));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-b +id-2 +esx-02 +/ds/b +2h +expired"));
+    EXPECT_THAT(table.out, HasSubstr("2 entries"));
+
+    const CommandResult json = Tool("--json list");
+    ASSERT_EQ(json.exitCode, 0);
+    EXPECT_THAT(json.out, HasSubstr("\"expirySeconds\":600"));
+    EXPECT_THAT(json.out, HasSubstr("{\"key\":\"vm-b\",\"first\":\"id-2\",\"second\":\"esx-02\","
+                                    "\"third\":\"/ds/b\",\"ageSeconds\":7200,\"expired\":true"));
+    EXPECT_TRUE(Exists("vm-b")) << "listing must not sweep";
+}
+
+TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
+    EXPECT_EQ(Tool("put vm-c id-3 esx-03 /ds/c").exitCode, 0);
+    const CommandResult got = Tool("get vm-c");
+    EXPECT_EQ(got.exitCode, 0);
+    EXPECT_EQ(got.out, "id-3\nesx-03\n/ds/c\n");
+    EXPECT_EQ(Tool("--json get vm-c").out,
+              "{\"key\":\"vm-c\",\"first\":\"id-3\",\"second\":\"esx-03\",\"third\":\"/ds/c\"}\n");
+
+    const CommandResult missing = Tool("get vm-none");
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err, "vsguidcache: no record under 'vm-none'\n");
+    EXPECT_EQ(Tool("put ../escape a b c").exitCode, 4);
+    EXPECT_EQ(Tool("put vm-d a0x17b c d").exitCode, 4);
+    EXPECT_FALSE(std::filesystem::exists(root.File("jobresults/host01/escape")));
+
+    EXPECT_EQ(Tool("invalidate vm-c").exitCode, 0);
+    EXPECT_FALSE(Exists("vm-c"));
+    EXPECT_EQ(Tool("invalidate vm-c").exitCode, 0) << "invalidating twice is not an error";
+    EXPECT_EQ(Tool("invalidate ..").exitCode, 4);
+    EXPECT_EQ(Tool("frobnicate").exitCode, 1);
+}
+
+TEST_F(CacheTool, SweepDryRunShowsWhatWouldGoThenSweepRemovesIt) {
+    Plant("fresh",
+          "a"
+          "0x17"
+          "b"
+          "0x17"
+          "c",
+          10);
+    Plant("old",
+          "d"
+          "0x17"
+          "e"
+          "0x17"
+          "f",
+          601);
+    const CommandResult dry = Tool("sweep --dry-run");
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_THAT(dry.out, HasSubstr("old"));
+    EXPECT_THAT(dry.out, ::testing::Not(HasSubstr("fresh")));
+    EXPECT_TRUE(Exists("old"));
+
+    const CommandResult sweep = Tool("--json sweep");
+    ASSERT_EQ(sweep.exitCode, 0) << sweep.err;
+    EXPECT_THAT(sweep.out, HasSubstr("\"removed\":[{\"key\":\"old\""));
+    EXPECT_FALSE(Exists("old"));
+    EXPECT_TRUE(Exists("fresh"));
+}
+
+TEST_F(CacheTool, NoCacheHereIsExitThree) {
+    WriteConfig(0);
+    EXPECT_EQ(Tool("put k a b c").exitCode, 3);
+    EXPECT_TRUE(std::filesystem::exists(cacheDir))
+        << "the tool must not act on a switched-off cache";
+    WriteConfig(600);
+    std::filesystem::remove_all(root.File("jobresults"));
+    EXPECT_EQ(Tool("get k").exitCode, 3);
+    EXPECT_EQ(Tool("list").exitCode, 3);
+}

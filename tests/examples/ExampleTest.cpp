@@ -1,0 +1,94 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "RunCommand.h"
+#include "TempDir.h"
+#include "TestServer.h"
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class VmInventory : public ::testing::Test {
+protected:
+    TempDir state;
+
+    CommandResult Run(const std::string& arguments) {
+        return RunCommand("env -u VSAGENT_CONFIG " + Quote(VM_INVENTORY) + " --state-dir " +
+                          Quote(state.Path()) + " " + arguments);
+    }
+};
+
+}  // namespace
+
+TEST_F(VmInventory, ReportsTheEmbeddedInventoryAndAnswersFromTheCacheNextTime) {
+    const CommandResult first = Run("");
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.err, "");
+    EXPECT_THAT(first.out, StartsWith("<?xml"));
+    EXPECT_THAT(first.out, HasSubstr("<inventory count=\"36\""));
+    EXPECT_EQ(Count(first.out, "<vm "), 36u);
+    EXPECT_EQ(Count(first.out, "placementFromCache=\"false\""), 36u);
+    // Fields of every kind made it from the host's XML and JSON into the report.
+    EXPECT_THAT(first.out, HasSubstr("<vm id=\"vm-1001\""));
+    EXPECT_THAT(first.out, HasSubstr("<diskBytes>21474836480</diskBytes>"));
+    EXPECT_THAT(first.out, HasSubstr("<created>2025-01-01T00:00:00</created>"));
+    EXPECT_THAT(first.out, HasSubstr("<datastore>/vmfs/volumes/ds1/web-1</datastore>"));
+    EXPECT_THAT(first.out, HasSubstr("<tag>pci</tag>"));
+    EXPECT_EQ(Count(first.out, "<template>true</template>"), 3u);
+
+    const CommandResult second = Run("--format table");
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_THAT(second.out, HasSubstr("36 VMs from the embedded host API"));
+    EXPECT_THAT(second.out, HasSubstr("placement of 36 answered from the GUID cache, 0 asked"));
+    EXPECT_THAT(second.out, HasSubstr("vm-1246   backup-6"));
+}
+
+TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
+    struct Case {
+        std::string arguments;
+        int exitCode;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"--password wrong", 2,
+         "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
+        {"--embedded-fault refuse-login", 2,
+         "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
+        {"--embedded-fault malformed-list", 3, "vm-inventory: VM list page 1: line "},
+        {"--server http://127.0.0.1:" + std::to_string(UnusedPort()) + "/api", 2,
+         "vm-inventory: logging in: cannot reach the host: Failed to connect"},
+        {"--server ftp://host", 1, "vm-inventory: not a server URL: ftp://host\n"},
+        {"--page-size 0", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const CommandResult r = Run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_THAT(r.err, StartsWith(c.message));
+        EXPECT_EQ(r.out, "");
+        if (c.exitCode != 1) {
+            EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+        }
+    }
+}
+
+TEST_F(VmInventory, UntrustedCertificateIsRefused) {
+    TempDir certs;
+    const TlsMaterial tls = MakeTestCertificates(certs.Path());
+    TestServer server(tls);
+    const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/api/v1";
+    const CommandResult r = Run("--server " + url);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("cannot reach the host: SSL certificate problem"));
+    EXPECT_TRUE(server.Requests().empty());
+}

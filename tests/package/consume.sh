@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# consume.sh BUILD_DIR README CXXFLAGS LDFLAGS
+set -euo pipefail
+build_dir=$1 readme=$2 cxxflags=$3 ldflags=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+
+# The sample is the first cpp block after its marker in the README.
+mkdir -p "$work/consumer"
+awk '/<!-- sample: client -->/ { armed = 1; next }
+     armed && /^```cpp/ { inside = 1; next }
+     inside && /^```/ { exit }
+     inside { print }' "$readme" >"$work/consumer/main.cpp"
+test -s "$work/consumer/main.cpp" || { echo "no client sample in $readme"; exit 1; }
+
+cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(consumer CXX)
+set(CMAKE_CXX_STANDARD 17)
+find_package(VSSupport 1 REQUIRED)
+add_executable(consumer main.cpp)
+target_link_libraries(consumer PRIVATE VSSupport::vssupport)
+CMAKE
+cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
+cmake --build "$work/consumer/build" >/dev/null
+
+export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name vssupport.pc)")
+# shellcheck disable=SC2046,SC2086
+g++ -std=c++17 $cxxflags "$work/consumer/main.cpp" -o "$work/consumer/by-pkg-config" \
+  $(pkg-config --cflags --libs vssupport) $ldflags \
+  -Wl,-rpath,"$(pkg-config --variable=libdir vssupport)"
+
+# Nothing listens on port 1: both builds must load the installed libraries, reach libcurl and
+# report the refused connection the sample's way.
+for program in "$work/consumer/build/consumer" "$work/consumer/by-pkg-config"; do
+  set +e
+  message=$(TQDEBUG_LEVEL=-1 "$program" 127.0.0.1 1 2>&1 >/dev/null)
+  status=$?
+  set -e
+  case "$status:$message" in
+    3:*"request failed: "*"Couldn't connect to server"*) echo "ok: $program" ;;
+    *) echo "unexpected result from $program: exit $status: $message"; exit 1 ;;
+  esac
+done

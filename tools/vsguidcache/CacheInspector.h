@@ -1,0 +1,30 @@
+// A read-only view of a GUID cache directory: where the agent's configuration puts it, its
+// expiry, and every record in it with its age. Nothing here writes, deletes or sweeps, so the
+// operator's `list` and `sweep --dry-run` leave the directory exactly as they found it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CacheEntry {
+    std::string key;
+    std::string first;
+    std::string second;
+    std::string third;
+    bool readable = false;   // false for an entry that is not a regular file
+    int64_t ageSeconds = 0;  // negative: stamped further in the future than a fresh write
+    bool expired = false;
+};
+
+struct CacheLocation {
+    std::string machine;
+    std::string directory;  // empty when the machine has no job-results directory
+    uint64_t expiry = 0;    // seconds; 0: caching is switched off
+};
+
+// Resolves the cache directory and expiry the way every cache object does in Init.
+CacheLocation LocateCache(const std::string& dirName);
+
+// The entries of the directory, sorted by key; false when it cannot be listed.
+bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries);
