@@ -1,7 +1,7 @@
 # Entry points for people and CI. Each target installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test test-asan build demo clean
+.PHONY: deps test test-asan test-tsan coverage build demo clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -26,6 +26,16 @@ test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# ThreadSanitizer over the tests that run threads (label "threads").
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+# Line and branch coverage of the library, from the whole suite.
+coverage: deps
+	bash scripts/coverage.sh
 
 clean:
 	rm -rf build

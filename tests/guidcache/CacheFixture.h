@@ -3,7 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <string>
@@ -32,3 +35,36 @@ protected:
     const std::string m_strMachineDir;  // the root's directory of host01
     const std::string m_strCacheDir;    // the default cache directory of host01
 };
+
+// Runs `body` in a child process and gives its exit code (-1 when it did not exit normally).
+template <typename Body>
+int InChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Each field derives from a tag naming the writer and iteration, with lengths that vary, so a
+// torn, truncated or mixed record cannot pass for one that was written.
+inline std::vector<std::string> Triple(int writer, int iteration) {
+    const std::string tag = "w" + std::to_string(writer) + "i" + std::to_string(iteration) + "-";
+    return {tag + std::string((iteration * 37 + writer * 11) % 3000, 'a'),
+            "S" + tag + std::string(iteration * 53 % 200, 'b'),
+            "T" + tag + "0x17" + std::string((iteration * 101 + writer) % 5000, 'c')};
+}
+
+inline bool IsWrittenTriple(const std::string& first, const std::string& second,
+                            const std::string& third, int writers, int iterations) {
+    int writer = -1, iteration = -1;
+    if (std::sscanf(first.c_str(), "w%di%d-", &writer, &iteration) != 2 || writer < 0 ||
+        writer >= writers || iteration < 0 || iteration >= iterations) {
+        return false;
+    }
+    return Triple(writer, iteration) == std::vector<std::string>{first, second, third};
+}

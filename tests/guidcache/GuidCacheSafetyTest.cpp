@@ -15,20 +15,6 @@ namespace {
 
 using GuidCacheSafety = CacheFixture;
 
-// Runs `body` in a child process and gives its exit code (-1 when it did not exit normally).
-template <typename Body>
-int InChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::_exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
-
 TEST_F(GuidCacheSafety, UnsafeKeysTouchNothing) {
     JXVMGuidCache cache;
     ASSERT_TRUE(cache.Init());
@@ -97,25 +83,6 @@ TEST_F(GuidCacheSafety, FailedWriteKeepsThePreviousRecord) {
     fs::create_directory(m_strCacheDir + "/taken");  // the rename over it fails
     EXPECT_FALSE(cache.CacheGuid("taken", "a", "b", "c"));
     EXPECT_EQ(Entries(m_strCacheDir), (std::vector<std::string>{"taken", "vm"}));
-}
-
-// Each field derives from a tag naming the writer and iteration, with lengths that vary, so a
-// torn, truncated or mixed record cannot pass for one that was written.
-std::vector<std::string> Triple(int writer, int iteration) {
-    const std::string tag = "w" + std::to_string(writer) + "i" + std::to_string(iteration) + "-";
-    return {tag + std::string((iteration * 37 + writer * 11) % 3000, 'a'),
-            "S" + tag + std::string(iteration * 53 % 200, 'b'),
-            "T" + tag + "0x17" + std::string((iteration * 101 + writer) % 5000, 'c')};
-}
-
-bool IsWrittenTriple(const std::string& first, const std::string& second, const std::string& third,
-                     int writers, int iterations) {
-    int writer = -1, iteration = -1;
-    if (std::sscanf(first.c_str(), "w%di%d-", &writer, &iteration) != 2 || writer < 0 ||
-        writer >= writers || iteration < 0 || iteration >= iterations) {
-        return false;
-    }
-    return Triple(writer, iteration) == std::vector<std::string>{first, second, third};
 }
 
 TEST_F(GuidCacheSafety, ConcurrentProcessesSeeOnlyWholeRecords) {

@@ -157,6 +157,9 @@ TEST(RestEndToEnd, HttpsVerifiesAgainstTheCaFile) {
     EXPECT_FALSE(wrongName.get("vms", response, nullptr));
     ASSERT_FALSE(log.From(kLogError).empty());
     EXPECT_THAT(log.From(kLogError)[0].message, HasSubstr("'localhost'"));
+    // The refused handshake leaves the object usable once it names the right host.
+    ASSERT_TRUE(wrongName.connect("127.0.0.1", false, tls.caFile));
+    EXPECT_TRUE(wrongName.get("vms", response, nullptr));
 }
 
 TEST(RestEndToEnd, ThreadsOnOneConnectionNeverOverlap) {

@@ -80,11 +80,18 @@ void TestServer::Start() {
         Responder responder;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back({req.method, req.target, req.body, req.headers, req.remote_port});
+            ++m_nRequests;
+            m_ports.insert(req.remote_port);
+            if (m_bRecording) {
+                m_requests.push_back(
+                    {req.method, req.target, req.body, req.headers, req.remote_port});
+            }
             responder = m_responder;
         }
         responder(req, res);
     };
+    // Each keep-alive connection holds a worker; load tests run 16 client connections at once.
+    m_pServer->new_task_queue = [] { return new httplib::ThreadPool(32); };
     m_pServer->set_keep_alive_max_count(1000000);  // one client connection, one socket
     m_pServer->set_tcp_nodelay(true);  // no 40 ms Nagle stall between header and body writes
     const std::string any = ".*";
@@ -112,9 +119,16 @@ std::vector<ReceivedRequest> TestServer::Requests() const {
 }
 
 std::set<int> TestServer::ClientPorts() const {
-    std::set<int> ports;
-    for (const auto& r : Requests()) {
-        ports.insert(r.remotePort);
-    }
-    return ports;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ports;
+}
+
+void TestServer::SetRecording(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bRecording = on;
+}
+
+size_t TestServer::RequestCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nRequests;
 }

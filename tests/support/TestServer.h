@@ -49,6 +49,10 @@ public:
     void SetResponder(Responder responder);
     std::vector<ReceivedRequest> Requests() const;
     std::set<int> ClientPorts() const;
+    // Off: requests are only counted, and their client ports kept (for load tests, whose
+    // memory must not grow with the request count).
+    void SetRecording(bool on);
+    size_t RequestCount() const;
 
 private:
     void Start();
@@ -58,5 +62,8 @@ private:
     int m_nPort = -1;
     mutable std::mutex m_mutex;
     std::vector<ReceivedRequest> m_requests;
+    bool m_bRecording = true;
+    size_t m_nRequests = 0;
+    std::set<int> m_ports;
     Responder m_responder;
 };

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds with gcov instrumentation, runs the whole suite, and prints the line and branch
+# coverage of the library itself (rest/, xml/, json/, guidcache/ and the header-only JSON
+# model), then of the platform stand-ins, each as its own summary. Tests, examples and tools
+# are not counted.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+cmake --preset coverage >/dev/null
+cmake --build --preset coverage -j "$jobs" >/dev/null
+find build/coverage -name '*.gcda' -delete
+ctest --preset coverage -j "$jobs" >/dev/null
+
+report() {
+  local title=$1
+  shift
+  echo "== $title"
+  gcovr --root . --object-directory build/coverage "$@" \
+    --exclude-unreachable-branches --exclude-throw-branches --print-summary --txt /dev/null |
+    grep -E '^(lines|branches):'
+}
+report "library (vssupport)" --filter 'rest/' --filter 'xml/' --filter 'json/' \
+  --filter 'guidcache/' --filter 'compat/'
+report "platform stand-ins (vsplatform)" --filter 'platform/'
