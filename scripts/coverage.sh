@@ -16,9 +16,10 @@ report() {
   shift
   echo "== $title"
   gcovr --root . --object-directory build/coverage "$@" \
-    --exclude-unreachable-branches --exclude-throw-branches --print-summary --txt /dev/null |
+    --exclude-directories 'build/coverage/CMakeFiles/[0-9.]+' --exclude-unreachable-branches --exclude-throw-branches --print-summary --txt /dev/null |
     grep -E '^(lines|branches):'
 }
-report "library (vssupport)" --filter 'rest/' --filter 'xml/' --filter 'json/' \
-  --filter 'guidcache/' --filter 'compat/'
+# The library must stay at 90% of its lines or better.
+report "library (vssupport)" --fail-under-line 90 --filter 'rest/' --filter 'xml/' \
+  --filter 'json/' --filter 'guidcache/' --filter 'compat/'
 report "platform stand-ins (vsplatform)" --filter 'platform/'
