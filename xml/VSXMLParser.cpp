@@ -169,87 +169,65 @@ unsigned long long CVSXMLParser::GetAttributeUInt64Value(DOMNode* node) {
 }
 
 // ---- field matchers ----
+
+namespace {
+
 // The value is read in full before out is assigned, so a reader that throws leaves out as it
 // was.
-
-bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name, std::string& out) {
-    if (GetNodeName(node) != name) {
+template <typename T>
+bool MatchField(CVSXMLParser& xml, DOMNode* node, const std::string& name, T& out,
+                T (CVSXMLParser::*read)(DOMNode*)) {
+    if (xml.GetNodeName(node) != name) {
         return false;
     }
-    out = GetElementStringValue(node);
+    out = (xml.*read)(node);
     return true;
 }
 
+}  // namespace
+
+bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name, std::string& out) {
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetElementStringValue);
+}
+
 bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name, bool& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetElementBoolValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetElementBoolValue);
 }
 
 bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name,
                                          unsigned int& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetElementUIntValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetElementUIntValue);
 }
 
 bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name,
                                          unsigned long long& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetElementUInt64Value(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetElementUInt64Value);
 }
 
 static_assert(std::is_same<long, time_t>::value,
               "date-time fields are long, which must be the platform's time_t");
 
 bool CVSXMLParser::ParseFromElementValue(DOMNode* node, const std::string& name, long& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetElementDateTimeValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetElementDateTimeValue);
 }
 
 bool CVSXMLParser::ParseFromAttributeValue(DOMNode* node, const std::string& name,
                                            std::string& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetAttributeStringValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetAttributeStringValue);
 }
 
 bool CVSXMLParser::ParseFromAttributeValue(DOMNode* node, const std::string& name, bool& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetAttributeBoolValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetAttributeBoolValue);
 }
 
 bool CVSXMLParser::ParseFromAttributeValue(DOMNode* node, const std::string& name,
                                            unsigned int& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetAttributeUIntValue(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetAttributeUIntValue);
 }
 
 bool CVSXMLParser::ParseFromAttributeValue(DOMNode* node, const std::string& name,
                                            unsigned long long& out) {
-    if (GetNodeName(node) != name) {
-        return false;
-    }
-    out = GetAttributeUInt64Value(node);
-    return true;
+    return MatchField(*this, node, name, out, &CVSXMLParser::GetAttributeUInt64Value);
 }
 
 // ---- builders ----

@@ -1,4 +1,5 @@
 #include "HostApiServer.h"
+#include "XmlText.h"
 
 #include <httplib.h>
 
@@ -24,29 +25,6 @@ namespace {
 const char* const kRoles[] = {"web", "db", "cache", "build", "mail", "backup"};
 const char* const kHosts[] = {"esx-01", "esx-02", "esx-03", "esx-04"};
 const char* const kTags[] = {"production", "staging", "linux", "windows", "pci", "nightly"};
-
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 std::string Attribute(const std::string& body, const std::string& name) {
     const std::string marker = name + "=\"";
@@ -166,7 +144,7 @@ void HostApiServer::AddRoutes() {
              i < m_vms.size() && i < page * size_t{pageSize}; ++i) {
             const Vm& vm = m_vms[i];
             xml << "  <vm id=\"" << vm.id << "\" template=\"" << (vm.isTemplate ? "true" : "false")
-                << "\">\n    <name>" << Escape(vm.name) << "</name>\n    <memoryMB>" << vm.memoryMB
+                << "\">\n    <name>" << XmlText(vm.name) << "</name>\n    <memoryMB>" << vm.memoryMB
                 << "</memoryMB>\n    <diskBytes>" << vm.diskBytes << "</diskBytes>\n    <created>"
                 << vm.created << "</created>\n  </vm>\n";
         }
@@ -196,7 +174,7 @@ void HostApiServer::AddRoutes() {
                        } else {
                            res.set_content("<placement vm=\"" + vm->id + "\">\n  <host>" +
                                                vm->host + "</host>\n  <datastore>" +
-                                               Escape(vm->datastore) +
+                                               XmlText(vm->datastore) +
                                                "</datastore>\n</placement>\n",
                                            "application/xml");
                        }

@@ -1,4 +1,5 @@
 #include "InventoryClient.h"
+#include "XmlText.h"
 
 #include <strings.h>
 
@@ -7,26 +8,6 @@
 namespace {
 
 constexpr const char* kTokenHeader = "X-Session-Token";
-
-std::string XmlAttributeText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 // The value of one header in a raw response header block, or empty.
 std::string HeaderValue(const std::string& block, const char* name) {
@@ -104,8 +85,8 @@ bool InventoryClient::Open(bool skipSslVerify, const std::string& caFile) {
 
 bool InventoryClient::Login() {
     m_strAux1.clear();  // the login itself goes out without a token
-    const std::string body = "<login user=\"" + XmlAttributeText(m_strUser) + "\" password=\"" +
-                             XmlAttributeText(m_strPassword) + "\"/>";
+    const std::string body =
+        "<login user=\"" + XmlText(m_strUser) + "\" password=\"" + XmlText(m_strPassword) + "\"/>";
     std::string response;
     ++m_nLogins;
     if (!post("session", body, response, nullptr)) {
