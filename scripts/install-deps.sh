@@ -9,7 +9,7 @@ packages=(
   libxerces-c-dev
   libboost1.81-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libcli11-dev
   tzdata
   gcovr
 )
