@@ -1,7 +1,7 @@
 # Entry points for people and CI. Each target installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test test-asan build demo clean
+.PHONY: deps test test-asan fuzz build demo clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -26,6 +26,10 @@ test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# libFuzzer targets under clang, FUZZ_SECONDS (default 60) each; non-zero on any finding.
+fuzz: deps
+	JOBS=$(JOBS) bash scripts/fuzz.sh
 
 clean:
 	rm -rf build
