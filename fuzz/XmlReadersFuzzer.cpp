@@ -6,6 +6,7 @@
 // Only the exceptions that the readers document may leave them: Xerces' NumberFormatException
 // from the 32-bit readers, std::invalid_argument and std::out_of_range ("stoull") from the
 // 64-bit ones. Anything else escapes the target and is a crash.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -64,6 +65,17 @@ void ReadAll(CVSXMLParser& xml, DOMNode* node) {
     AllowStoull([&] { xml.GetAttributeUInt64Value(node); });
 }
 
+// The name in the other letter case, or with a character more: a name the node does not bear.
+std::string OtherName(const std::string& name) {
+    std::string other = name;
+    for (char& c : other) {
+        c = std::islower(static_cast<unsigned char>(c))
+                ? std::toupper(static_cast<unsigned char>(c))
+                : std::tolower(static_cast<unsigned char>(c));
+    }
+    return other != name ? other : name + "#";
+}
+
 // A matcher under the node's own name must match; under another name it must not, and must
 // leave the field alone (without reading the value, so it cannot throw either).
 template <typename T, typename Matcher>
@@ -75,7 +87,7 @@ void Matches(DOMNode* node, const std::string& name, Matcher matcher) {
 template <typename T, typename Matcher>
 void Mismatches(DOMNode* node, const std::string& name, Matcher matcher) {
     T field{};
-    Require(!matcher(node, name + "#", field), "a node does not match another name");
+    Require(!matcher(node, OtherName(name), field), "a node does not match another name");
     Require(field == T{}, "a matcher that does not match leaves the field");
 }
 
