@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz") and runs each for FUZZ_SECONDS seconds on a
 # copy of its seed corpus, so the committed corpus never changes. Exits non-zero when any
-# target finds something; the input that triggered it is kept under build/fuzz/findings/.
+# target finds something; the input that triggered it is kept under
+# build/fuzz/findings/<target>/ until the next run of that target.
 #
 #   FUZZ_SECONDS   time per target, default 60
 #   FUZZ_TARGETS   targets to run, default all (space-separated names)
@@ -41,6 +42,7 @@ for target in $targets; do
         fuzz_xml_readers) dict=(-dict=fuzz/xml.dict) ;;
         fuzz_json_stringlist) dict=(-dict=fuzz/json.dict) ;;
     esac
+    rm -rf "${findings:?}/$target"  # what is there belongs to this run only
     mkdir -p "$findings/$target"
     echo "== $target: ${seconds}s"
     if TMPDIR="$work" "build/fuzz/fuzz/$target" "$corpus" "${dict[@]}" \
