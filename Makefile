@@ -1,7 +1,7 @@
 # Entry points for people and CI. Each target installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test test-asan test-tsan coverage build demo clean
+.PHONY: deps test test-asan test-tsan coverage fuzz build demo clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -36,6 +36,10 @@ test-tsan: deps
 # Line and branch coverage of the library, from the whole suite.
 coverage: deps
 	bash scripts/coverage.sh
+
+# libFuzzer targets under clang, FUZZ_SECONDS (default 60) each; non-zero on any finding.
+fuzz: deps
+	JOBS=$(JOBS) bash scripts/fuzz.sh
 
 clean:
 	rm -rf build

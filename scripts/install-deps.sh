@@ -10,6 +10,7 @@ packages=(
   libboost1.81-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libcli11-dev
+  clang-14 libclang-rt-14-dev
   tzdata
   gcovr
 )
