@@ -9,7 +9,8 @@ packages=(
   libxerces-c-dev
   libboost1.81-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libcurlpp-dev
+  python3 valgrind
   tzdata
 )
 

@@ -61,7 +61,6 @@ size_t Size(size_t full, size_t smoke) {
 }
 
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b, int smokeIterations) {
-    b->UseRealTime();
     if (g_bSmoke) {
         b->Iterations(smokeIterations);
     }

@@ -20,8 +20,10 @@ bool Smoke();
 // The workload size of a measuring run, or the small one under --smoke.
 size_t Size(size_t full, size_t smoke);
 
-// Wall-clock time (the HTTP workloads wait on another process) and, under --smoke, one or a
-// few iterations instead of a timed loop.
+// Under --smoke, one or a few iterations instead of a timed loop. The workloads that run in
+// this process alone are timed by its CPU time (user and system), which other work on the
+// machine disturbs far less than the wall clock; the HTTP workloads, which wait on the server
+// process, call UseRealTime themselves.
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b,
                                           int smokeIterations = 1);
 
