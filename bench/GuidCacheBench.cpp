@@ -139,6 +139,23 @@ void Finish(benchmark::State& state, size_t count, const std::string& third, con
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(2 * count));
 }
 
+// One pass: every record cached, then every record looked up. Null when all went well.
+[[gnu::noinline]] const char* CacheLibPass(JXVMGuidCache& cache, const std::vector<Record>& records,
+                                           std::string& first, std::string& second,
+                                           std::string& third) {
+    for (const Record& r : records) {
+        if (!cache.CacheGuid(r.key, r.first, r.second, r.third)) {
+            return "CacheGuid failed";
+        }
+    }
+    for (const Record& r : records) {
+        if (!cache.LookupGuidCache(r.key, first, second, third)) {
+            return "LookupGuidCache failed";
+        }
+    }
+    return nullptr;
+}
+
 void CacheLib(benchmark::State& state) {
     const std::vector<Record> records = Records(vsbench::Size(10000, 50));
     std::unique_ptr<JXVMGuidCache> cache = OpenCache(state, "_VM_GUID_CACHE_");
@@ -147,39 +164,40 @@ void CacheLib(benchmark::State& state) {
     }
     std::string first, second, third;
     for (auto _ : state) {
-        for (const Record& r : records) {
-            if (!cache->CacheGuid(r.key, r.first, r.second, r.third)) {
-                state.SkipWithError("CacheGuid failed");
-                return;
-            }
-        }
-        for (const Record& r : records) {
-            if (!cache->LookupGuidCache(r.key, first, second, third)) {
-                state.SkipWithError("LookupGuidCache failed");
-                return;
-            }
+        if (const char* error = CacheLibPass(*cache, records, first, second, third)) {
+            state.SkipWithError(error);
+            return;
         }
     }
     Finish(state, records.size(), third, records.back());
+}
+
+[[gnu::noinline]] const char* CacheRawPass(const std::string& dir,
+                                           const std::vector<Record>& records, std::string& first,
+                                           std::string& second, std::string& third) {
+    std::string data;
+    for (const Record& r : records) {
+        if (!RawWrite(dir, r.key, r.first + kSeparator + r.second + kSeparator + r.third)) {
+            return "write failed";
+        }
+    }
+    for (const Record& r : records) {
+        if (!RawRead(dir, r.key, data) || !RawDecode(data, first, second, third)) {
+            return "read failed";
+        }
+    }
+    return nullptr;
 }
 
 void CacheRaw(benchmark::State& state) {
     const std::vector<Record> records = Records(vsbench::Size(10000, 50));
     const std::string dir = g_strMachineDir + "/raw_cache";
     ::mkdir(dir.c_str(), 0750);
-    std::string data, first, second, third;
+    std::string first, second, third;
     for (auto _ : state) {
-        for (const Record& r : records) {
-            if (!RawWrite(dir, r.key, r.first + kSeparator + r.second + kSeparator + r.third)) {
-                state.SkipWithError("write failed");
-                return;
-            }
-        }
-        for (const Record& r : records) {
-            if (!RawRead(dir, r.key, data) || !RawDecode(data, first, second, third)) {
-                state.SkipWithError("read failed");
-                return;
-            }
+        if (const char* error = CacheRawPass(dir, records, first, second, third)) {
+            state.SkipWithError(error);
+            return;
         }
     }
     Finish(state, records.size(), third, records.back());
@@ -244,7 +262,7 @@ void CleanupLib(benchmark::State& state, size_t count) {
     }
 }
 
-bool RawSweep(const std::string& dir) {
+[[gnu::noinline]] bool RawSweep(const std::string& dir) {
     DIR* listing = ::opendir(dir.c_str());
     if (listing == nullptr) {
         return false;
@@ -322,15 +340,14 @@ void RegisterAll() {
         const std::string name = count == small ? "cleanup_10k" : "cleanup_100k";
         // A pass plants up to 50,000 files first; a few passes are enough at this size.
         const int passes = count == small ? 20 : 4;
-        Configure(benchmark::RegisterBenchmark((name + "/lib").c_str(), CleanupLib, count))
-            ->Iterations(vsbench::Smoke() ? 1 : passes)
+        Configure(benchmark::RegisterBenchmark((name + "/lib").c_str(), CleanupLib, count), 1,
+                  passes)
             ->Unit(benchmark::kMillisecond);
-        Configure(benchmark::RegisterBenchmark((name + "/raw").c_str(), CleanupRaw, count))
-            ->Iterations(vsbench::Smoke() ? 1 : passes)
+        Configure(benchmark::RegisterBenchmark((name + "/raw").c_str(), CleanupRaw, count), 1,
+                  passes)
             ->Unit(benchmark::kMillisecond);
     }
-    Configure(benchmark::RegisterBenchmark("memory_cache_ops/lib", Memory))
-        ->Iterations(1)
+    Configure(benchmark::RegisterBenchmark("memory_cache_ops/lib", Memory), 1, 1)
         ->Repetitions(1)  // one long pass; repeating it measures nothing new
         ->Unit(benchmark::kMillisecond);
 }

@@ -14,6 +14,7 @@ namespace vsbench {
 namespace {
 
 bool g_bSmoke = false;
+long g_nIterations = 0;  // 0: not fixed
 
 // A benchmark that cannot do its work (a refused request, an unreadable record) skips with an
 // error; the program then exits non-zero, so a smoke run catches code that no longer works.
@@ -44,6 +45,8 @@ void ParseSmoke(int& argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--smoke") == 0) {
             g_bSmoke = true;
+        } else if (std::strncmp(argv[i], "--iterations=", 13) == 0) {
+            g_nIterations = std::strtol(argv[i] + 13, nullptr, 10);
         } else {
             argv[kept++] = argv[i];
         }
@@ -60,9 +63,14 @@ size_t Size(size_t full, size_t smoke) {
     return g_bSmoke ? smoke : full;
 }
 
-benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b, int smokeIterations) {
-    if (g_bSmoke) {
+benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b, int smokeIterations,
+                                          int fullIterations) {
+    if (g_nIterations > 0) {
+        b->Iterations(g_nIterations);
+    } else if (g_bSmoke) {
         b->Iterations(smokeIterations);
+    } else if (fullIterations > 0) {
+        b->Iterations(fullIterations);
     }
     return b;
 }

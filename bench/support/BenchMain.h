@@ -13,19 +13,23 @@
 
 namespace vsbench {
 
-// Removes --smoke from argv (Google Benchmark refuses flags it does not know).
+// Removes our own flags from argv (Google Benchmark refuses flags it does not know):
+//   --smoke          small workloads and a fixed tiny iteration count
+//   --iterations=N   exactly N iterations of every benchmark, for instruction counts under
+//                    callgrind (bench/profile.sh), whatever the workload size
 void ParseSmoke(int& argc, char** argv);
 bool Smoke();
 
 // The workload size of a measuring run, or the small one under --smoke.
 size_t Size(size_t full, size_t smoke);
 
-// Under --smoke, one or a few iterations instead of a timed loop. The workloads that run in
-// this process alone are timed by its CPU time (user and system), which other work on the
-// machine disturbs far less than the wall clock; the HTTP workloads, which wait on the server
-// process, call UseRealTime themselves.
+// Under --smoke, one or a few iterations instead of a timed loop; under --iterations=N, N. The
+// workloads that run in this process alone are timed by its CPU time (user and system), which other
+// work on the machine disturbs far less than the wall clock; the HTTP workloads, which wait on the
+// server process, call UseRealTime themselves. fullIterations, when not 0, fixes the count of a
+// measuring run too.
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b,
-                                          int smokeIterations = 1);
+                                          int smokeIterations = 1, int fullIterations = 0);
 
 // The process's resident set size, from /proc/self/statm.
 long ResidentKiB();
