@@ -158,6 +158,17 @@ void Raw(benchmark::State& state, Exchange exchange) {
 
 // ---- cpp-httplib's client ----
 
+[[gnu::noinline]] bool HttplibSend(httplib::Client& client, const std::string& path, bool post,
+                                   size_t& length) {
+    httplib::Result result = post ? client.Post(path, PostBody(), "application/json")
+                                  : client.Get(path, {{"Content-Type", "application/json"}});
+    if (!result || result->status >= 400) {
+        return false;
+    }
+    length = result->body.size();
+    return true;
+}
+
 void Httplib(benchmark::State& state, Exchange exchange) {
     httplib::Client client("127.0.0.1", g_nPort);
     client.set_keep_alive(true);
@@ -165,22 +176,31 @@ void Httplib(benchmark::State& state, Exchange exchange) {
     client.set_tcp_nodelay(true);
     client.set_default_headers({{"Accept-Language", "en_US"}, {"User-Agent", "curl/7.32.0"}});
     const std::string path = std::string("/") + exchange.resource;
-    const std::string& body = PostBody();
     size_t length = 0;
     for (auto _ : state) {
-        httplib::Result result = exchange.post
-                                     ? client.Post(path, body, "application/json")
-                                     : client.Get(path, {{"Content-Type", "application/json"}});
-        if (!result || result->status >= 400) {
+        if (!HttplibSend(client, path, exchange.post, length)) {
             state.SkipWithError("request failed");
             return;
         }
-        length = result->body.size();
     }
     Finish(state, exchange, length);
 }
 
 // ---- curlpp ----
+
+[[gnu::noinline]] bool CurlppSend(curlpp::Easy& request, const std::string& url, bool post,
+                                  std::string& response) {
+    response.clear();
+    request.setOpt(curlpp::options::Url(url));
+    if (post) {
+        request.setOpt(curlpp::options::PostFields(PostBody()));
+        request.setOpt(curlpp::options::PostFieldSize(static_cast<long>(PostBody().size())));
+    } else {
+        request.setOpt(curlpp::options::HttpGet(true));
+    }
+    request.perform();
+    return curlpp::infos::ResponseCode::get(request) < 400;
+}
 
 void Curlpp(benchmark::State& state, Exchange exchange) {
     curlpp::Easy request;
@@ -195,19 +215,9 @@ void Curlpp(benchmark::State& state, Exchange exchange) {
             return size * count;
         }));
     const std::string url = Url(exchange);
-    const std::string& body = PostBody();
     try {
         for (auto _ : state) {
-            response.clear();
-            request.setOpt(curlpp::options::Url(url));
-            if (exchange.post) {
-                request.setOpt(curlpp::options::PostFields(body));
-                request.setOpt(curlpp::options::PostFieldSize(static_cast<long>(body.size())));
-            } else {
-                request.setOpt(curlpp::options::HttpGet(true));
-            }
-            request.perform();
-            if (curlpp::infos::ResponseCode::get(request) >= 400) {
+            if (!CurlppSend(request, url, exchange.post, response)) {
                 state.SkipWithError("request failed");
                 return;
             }
