@@ -342,11 +342,9 @@ void Memory(benchmark::State& state) {
 void RegisterAll() {
     using vsbench::Configure;
     // A pass takes about half a second: several per repetition.
-    Configure(benchmark::RegisterBenchmark("cache_10k/lib", CacheLib))
-        ->MinTime(2.0)
+    Configure(benchmark::RegisterBenchmark("cache_10k/lib", CacheLib), 1, 0, 2.0)
         ->Unit(benchmark::kMillisecond);
-    Configure(benchmark::RegisterBenchmark("cache_10k/raw", CacheRaw))
-        ->MinTime(2.0)
+    Configure(benchmark::RegisterBenchmark("cache_10k/raw", CacheRaw), 1, 0, 2.0)
         ->Unit(benchmark::kMillisecond);
     const size_t small = vsbench::Size(10000, 40);
     const size_t large = vsbench::Size(100000, 400);

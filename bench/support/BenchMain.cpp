@@ -64,13 +64,15 @@ size_t Size(size_t full, size_t smoke) {
 }
 
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b, int smokeIterations,
-                                          int fullIterations) {
+                                          int fullIterations, double minSeconds) {
     if (g_nIterations > 0) {
         b->Iterations(g_nIterations);
     } else if (g_bSmoke) {
         b->Iterations(smokeIterations);
     } else if (fullIterations > 0) {
         b->Iterations(fullIterations);
+    } else if (minSeconds > 0) {
+        b->MinTime(minSeconds);  // Google Benchmark refuses both a count and a time
     }
     return b;
 }

@@ -27,9 +27,10 @@ size_t Size(size_t full, size_t smoke);
 // workloads that run in this process alone are timed by its CPU time (user and system), which other
 // work on the machine disturbs far less than the wall clock; the HTTP workloads, which wait on the
 // server process, call UseRealTime themselves. fullIterations, when not 0, fixes the count of a
-// measuring run too.
+// measuring run too; otherwise minSeconds, when not 0, sets its minimum time.
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b,
-                                          int smokeIterations = 1, int fullIterations = 0);
+                                          int smokeIterations = 1, int fullIterations = 0,
+                                          double minSeconds = 0);
 
 // The process's resident set size, from /proc/self/statm.
 long ResidentKiB();
