@@ -3,8 +3,8 @@
 # repetitions in random interleaving, and prints one table: workload, library figure, raw
 # figure, ratio. The raw JSON of each program stays in build/release/bench/results/.
 #
-#   scripts/bench.sh                      all programs, 3 repetitions
-#   BENCH_REPETITIONS=5 scripts/bench.sh  more repetitions (the median is reported)
+#   scripts/bench.sh                      all programs, 5 repetitions
+#   BENCH_REPETITIONS=9 scripts/bench.sh  more repetitions (see bench/report.py for which counts)
 #   BENCH_FILTER=get_1KiB scripts/bench.sh  only the benchmarks whose names match
 #
 # Benchmarks measure; they never fail on a figure. A program exits non-zero only when a
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-repetitions="${BENCH_REPETITIONS:-3}"
+repetitions="${BENCH_REPETITIONS:-5}"
 filter="${BENCH_FILTER:-.}"
 jobs="${JOBS:-2}"
 
