@@ -1,7 +1,7 @@
 # Entry points for people and CI. Each target installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test test-asan test-tsan coverage fuzz build demo clean
+.PHONY: deps test test-asan test-tsan coverage fuzz build demo bench bench-smoke clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -40,6 +40,20 @@ coverage: deps
 # libFuzzer targets under clang, FUZZ_SECONDS (default 60) each; non-zero on any finding.
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/fuzz.sh
+
+# The benchmarks in Release with the full workloads and the table (several minutes).
+bench: deps
+	bash scripts/bench.sh
+
+# Builds the benchmarks and runs each once on tiny workloads, so that they cannot rot. Fails
+# only when a workload cannot run at all, never on a timing.
+bench-smoke: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	while read -r program; do \
+	  echo "== $$program"; \
+	  build/release/bench/$$program --smoke --benchmark_min_time=0.001 || exit 1; \
+	done < build/release/bench/programs.txt
 
 clean:
 	rm -rf build

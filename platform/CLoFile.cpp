@@ -44,12 +44,18 @@ struct FdCloser {
 };
 
 // Reads until end of file rather than trusting the size from fstat: a file may grow or shrink
-// while it is read.
-bool ReadAll(int fd, std::vector<char>& bytes) {
+// while it is read, and some (those under /proc) report 0. The size is only the first guess
+// for the buffer, one byte more so that an unchanged file ends in the first read; the buffer
+// grows by chunks when the file holds more. A fixed 64 KiB first chunk would cost a zeroed
+// 64 KiB buffer and a copy of it for every small record.
+bool ReadAll(int fd, size_t sizeHint, std::vector<char>& bytes) {
     size_t used = 0;
+    bytes.resize(sizeHint + 1);
     for (;;) {
-        bytes.resize(used + kReadChunk);
-        const ssize_t got = ::read(fd, bytes.data() + used, kReadChunk);
+        if (used == bytes.size()) {
+            bytes.resize(used + kReadChunk);
+        }
+        const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -145,7 +151,7 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
         return Fail(EINVAL, "read (not a regular file)", path);
     }
     std::vector<char> bytes;
-    if (!ReadAll(file.fd, bytes)) {
+    if (!ReadAll(file.fd, static_cast<size_t>(info.st_size), bytes)) {
         return Fail("read", path);
     }
     std::unique_ptr<char[]> copy(new char[bytes.size() + 1]);

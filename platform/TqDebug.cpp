@@ -52,23 +52,18 @@ std::shared_ptr<const TqDebugSink> CurrentSink() {
     return g_pSink;
 }
 
+// One pass with vasprintf, which grows its own buffer. Formatting into a fixed buffer first
+// and again at the measured size costs far more for long messages (request and response
+// bodies): once the output passes the buffer, glibc's vsnprintf goes on byte by byte only to
+// count, some 30 instructions per byte.
 std::string FormatMessage(const char* format, va_list args) {
-    char stackBuf[1024];
-    va_list again;
-    va_copy(again, args);
-    int needed = std::vsnprintf(stackBuf, sizeof stackBuf, format, args);
-    std::string out;
-    if (needed < 0) {
-        out = format;  // an encoding error: keep at least the format
-    } else if (static_cast<size_t>(needed) < sizeof stackBuf) {
-        out.assign(stackBuf, static_cast<size_t>(needed));
-    } else {
-        out.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(out.data(), out.size(), format, again);
-        out.resize(static_cast<size_t>(needed));
+    char* formatted = nullptr;
+    const int length = ::vasprintf(&formatted, format, args);
+    if (length < 0) {
+        return format;  // an encoding error or no memory: keep at least the format
     }
-    va_end(again);
-    return out;
+    const std::unique_ptr<char, decltype(&std::free)> owned(formatted, &std::free);
+    return std::string(formatted, static_cast<size_t>(length));
 }
 
 void AppendPrefix(std::string& line, int level) {

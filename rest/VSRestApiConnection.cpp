@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -91,17 +92,21 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
 bool CVSRestApiConnection::computeUrl(const std::string& server, const std::string& resource,
                                       const VSRestApiRequestOptions* /*options*/,
                                       std::string& url) {
-    std::ostringstream out;
-    out << (m_bUseHttps ? "https://" : "http://") << server;
+    // Plain appends rather than a string stream: the stream was the largest cost that the
+    // library added to a request, and it writes the port with the global locale's digit
+    // grouping ("8,443") once a program installs a locale that groups.
+    std::string composed(m_bUseHttps ? "https://" : "http://");
+    composed += server;
     if (m_nPort != 0) {
-        out << ':' << m_nPort;
+        composed += ':';
+        composed += std::to_string(m_nPort);
     }
-    out << m_strBasePath;
+    composed += m_strBasePath;
     if (resource.empty() || resource[0] != '/') {
-        out << '/';
+        composed += '/';
     }
-    out << resource;
-    url = out.str();
+    composed += resource;
+    url = std::move(composed);
     m_debug.DebugLvl(kComputeUrlLabel, 2, "Computed URL [%s]", url.c_str());
     return true;
 }

@@ -9,8 +9,9 @@ packages=(
   libxerces-c-dev
   libboost1.81-dev libboost-json1.81-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev libcli11-dev
+  libcpp-httplib-dev libcli11-dev libcurlpp-dev
   clang-14 libclang-rt-14-dev
+  python3 valgrind
   tzdata
   gcovr
 )

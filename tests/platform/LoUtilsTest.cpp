@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -115,6 +116,40 @@ TEST(CLoFile, OperationsOnPosixCalls) {
     EXPECT_TRUE(fs::exists(path)) << "the link went, not its target";
     EXPECT_TRUE(CLoFile::Delete(tmp.File("link").c_str(), false).IsError());
     EXPECT_FALSE(CLoFile::Delete(tmp.File("link").c_str(), true).IsError());
+}
+
+// The file's size only sizes the first read: a file larger than any one read, and one whose
+// size is reported as 0 while it has content (/proc), still come back whole.
+TEST(CLoFile, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
+    TempDir tmp;
+    std::string large(200000, '\0');
+    for (size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>(i * 7 % 251);
+    }
+    std::ofstream(tmp.File("large"), std::ios::binary) << large;
+    std::ofstream(tmp.File("empty"), std::ios::binary).flush();
+
+    char* buffer = nullptr;
+    unsigned long size = 0;
+    ASSERT_FALSE(CLoFile::ReadWholeFile(tmp.File("large").c_str(), &buffer, size).IsError());
+    EXPECT_EQ(size, large.size());
+    EXPECT_TRUE(std::string(buffer, size) == large);
+    EXPECT_EQ(buffer[size], '\0');
+    delete[] buffer;
+
+    ASSERT_FALSE(CLoFile::ReadWholeFile(tmp.File("empty").c_str(), &buffer, size).IsError());
+    EXPECT_EQ(size, 0u);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer[0], '\0');
+    delete[] buffer;
+
+    struct stat info;
+    ASSERT_EQ(::stat("/proc/self/status", &info), 0);
+    ASSERT_EQ(info.st_size, 0) << "the case this test is about";
+    ASSERT_FALSE(CLoFile::ReadWholeFile("/proc/self/status", &buffer, size).IsError());
+    EXPECT_EQ(std::string(buffer, size).rfind("Name:", 0), 0u);
+    EXPECT_EQ(std::strlen(buffer), size);
+    delete[] buffer;
 }
 
 TEST(JXPlatformInfo, ReadsTheConfigurationAtEveryCall) {

@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <locale>
+#include <string>
+
 #include "FakeTransport.h"
 #include "LogCapture.h"
 
@@ -183,6 +186,24 @@ TEST_F(RestConnection, ComposesUrls) {
     ASSERT_EQ(lines.size(), cases.size());
     EXPECT_EQ(lines[0].level, 2);
     EXPECT_EQ(lines[0].message, "Computed URL [http://host/vms]");
+}
+
+// A host program may install a global locale that groups digits; the port must still be
+// written as plain decimal digits.
+TEST_F(RestConnection, PortIgnoresTheGlobalLocalesDigitGrouping) {
+    struct Grouping : std::numpunct<char> {
+        char do_thousands_sep() const override { return ','; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+    const std::locale previous =
+        std::locale::global(std::locale(std::locale::classic(), new Grouping));
+    Connect();
+    conn.SetUrlParts(false, 8443, "/api");
+    std::string response;
+    const bool sent = conn.get("vms", response, nullptr);
+    std::locale::global(previous);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(conn.Curl().lastUrl, "http://host:8443/api/vms");
 }
 
 TEST_F(RestConnection, VerbsAndBodiesReachTheTransport) {

@@ -1,0 +1,308 @@
+// Requests over one keep-alive connection to a loopback server: the library's connection
+// beside a raw libcurl easy handle reused the same way, and beside the two peer clients
+// (cpp-httplib's client with keep-alive, curlpp), all on the same server and bodies.
+//
+// Every client sends the same header lines as the library (Content-Type, Accept-Language,
+// User-Agent; libcurl clients also drop "Expect:") and sets the URL for every request.
+//
+// The timed work of each client is one non-inlined function (*Send), for callgrind's
+// --toggle-collect.
+//
+// Exchange logging (enableDebug) writes its lines to a file: TQDEBUG_FILE is set before the
+// first log call, TQDEBUG_LEVEL stays 0, so the runs without enableDebug filter their level-2
+// lines exactly as the default settings do.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <curlpp/Easy.hpp>
+#include <curlpp/Infos.hpp>
+#include <curlpp/Options.hpp>
+#include <curlpp/cURLpp.hpp>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "BenchMain.h"
+#include "LoopbackServer.h"
+#include "VSRestApiConnection.h"
+
+namespace {
+
+int g_nPort = -1;
+std::string g_strLogFile;
+
+struct Exchange {
+    const char* resource;  // below the server root
+    bool post;
+    size_t expected;  // length of the response body
+};
+
+const std::string& PostBody() {
+    static const std::string body(4096, 'p');
+    return body;
+}
+
+const Exchange kGet1k{"get/1k", false, LoopbackServer::kSmallBody};
+const Exchange kGet64k{"get/64k", false, LoopbackServer::kLargeBody};
+const Exchange kPost4k{"post", true, 4};  // the server answers "4096"
+
+const char* const kHeaderLines[] = {"Content-Type: application/json", "Accept-Language: en_US",
+                                    "User-Agent: curl/7.32.0"};
+
+std::string Url(const Exchange& exchange) {
+    return "http://127.0.0.1:" + std::to_string(g_nPort) + "/" + exchange.resource;
+}
+
+void Finish(benchmark::State& state, const Exchange& exchange, size_t lastLength) {
+    if (state.iterations() > 0 && lastLength != exchange.expected) {
+        state.SkipWithError("the response body has the wrong length");
+        return;
+    }
+    state.SetItemsProcessed(state.iterations());
+    const size_t sent = exchange.post ? PostBody().size() : 0;
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sent + exchange.expected));
+}
+
+// ---- the library ----
+
+class BenchConnection : public CVSRestApiConnection {
+public:
+    explicit BenchConnection(bool exchangeLog) {
+        m_strContentType = "application/json";
+        m_nPort = static_cast<unsigned int>(g_nPort);
+        if (exchangeLog) {
+            enableDebug();
+        }
+    }
+};
+
+[[gnu::noinline]] bool LibSend(BenchConnection& connection, const Exchange& exchange,
+                               std::string& response) {
+    return exchange.post ? connection.post(exchange.resource, PostBody(), response, nullptr)
+                         : connection.get(exchange.resource, response, nullptr);
+}
+
+// The log opens the file at its first call, which may not have happened yet.
+bool EmptyLogFile() {
+    const int fd = ::open(g_strLogFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    return fd >= 0 && ::close(fd) == 0;
+}
+
+void Lib(benchmark::State& state, Exchange exchange, bool exchangeLog) {
+    if (exchangeLog && !EmptyLogFile()) {
+        state.SkipWithError("cannot empty the exchange log file");
+        return;
+    }
+    BenchConnection connection(exchangeLog);
+    if (!connection.connect("127.0.0.1", false, "")) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    std::string response;
+    for (auto _ : state) {
+        if (!LibSend(connection, exchange, response)) {
+            state.SkipWithError("request failed");
+            return;
+        }
+    }
+    Finish(state, exchange, response.size());
+}
+
+// ---- raw libcurl ----
+
+size_t AppendBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+[[gnu::noinline]] bool RawSend(CURL* h, const std::string& url, bool post, std::string& response) {
+    response.clear();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    if (post) {
+        const std::string& body = PostBody();
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    }
+    long status = 0;
+    return curl_easy_perform(h) == CURLE_OK &&
+           curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status < 400;
+}
+
+void Raw(benchmark::State& state, Exchange exchange) {
+    std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    for (const char* line : kHeaderLines) {
+        headers.reset(curl_slist_append(headers.release(), line));
+    }
+    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    CURL* h = handle.get();
+    std::string response;
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
+    const std::string url = Url(exchange);
+    for (auto _ : state) {
+        if (!RawSend(h, url, exchange.post, response)) {
+            state.SkipWithError("request failed");
+            return;
+        }
+    }
+    Finish(state, exchange, response.size());
+}
+
+// ---- cpp-httplib's client ----
+
+[[gnu::noinline]] bool HttplibSend(httplib::Client& client, const std::string& path, bool post,
+                                   size_t& length) {
+    httplib::Result result = post ? client.Post(path, PostBody(), "application/json")
+                                  : client.Get(path, {{"Content-Type", "application/json"}});
+    if (!result || result->status >= 400) {
+        return false;
+    }
+    length = result->body.size();
+    return true;
+}
+
+void Httplib(benchmark::State& state, Exchange exchange) {
+    httplib::Client client("127.0.0.1", g_nPort);
+    client.set_keep_alive(true);
+    // Its best setting: with Nagle on, a request written in two parts waits for a delayed ACK.
+    client.set_tcp_nodelay(true);
+    client.set_default_headers({{"Accept-Language", "en_US"}, {"User-Agent", "curl/7.32.0"}});
+    const std::string path = std::string("/") + exchange.resource;
+    size_t length = 0;
+    for (auto _ : state) {
+        if (!HttplibSend(client, path, exchange.post, length)) {
+            state.SkipWithError("request failed");
+            return;
+        }
+    }
+    Finish(state, exchange, length);
+}
+
+// ---- curlpp ----
+
+[[gnu::noinline]] bool CurlppSend(curlpp::Easy& request, const std::string& url, bool post,
+                                  std::string& response) {
+    response.clear();
+    request.setOpt(curlpp::options::Url(url));
+    if (post) {
+        request.setOpt(curlpp::options::PostFields(PostBody()));
+        request.setOpt(curlpp::options::PostFieldSize(static_cast<long>(PostBody().size())));
+    } else {
+        request.setOpt(curlpp::options::HttpGet(true));
+    }
+    request.perform();
+    return curlpp::infos::ResponseCode::get(request) < 400;
+}
+
+void Curlpp(benchmark::State& state, Exchange exchange) {
+    curlpp::Easy request;
+    std::string response;
+    request.setOpt(curlpp::options::NoSignal(true));
+    std::list<std::string> headers(std::begin(kHeaderLines), std::end(kHeaderLines));
+    headers.emplace_back("Expect:");
+    request.setOpt(curlpp::options::HttpHeader(headers));
+    request.setOpt(
+        curlpp::options::WriteFunction([&response](char* data, size_t size, size_t count) {
+            response.append(data, size * count);
+            return size * count;
+        }));
+    const std::string url = Url(exchange);
+    try {
+        for (auto _ : state) {
+            if (!CurlppSend(request, url, exchange.post, response)) {
+                state.SkipWithError("request failed");
+                return;
+            }
+        }
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+        return;
+    }
+    Finish(state, exchange, response.size());
+}
+
+// ---- resident memory over many requests on one connection ----
+
+void Memory(benchmark::State& state) {
+    const size_t first = vsbench::Size(1000, 20);
+    const size_t total = vsbench::Size(100000, 100);
+    for (auto _ : state) {
+        BenchConnection connection(false);
+        std::string response;
+        long afterFirst = 0;
+        bool ok = connection.connect("127.0.0.1", false, "");
+        for (size_t i = 0; ok && i < total; ++i) {
+            ok = connection.get(kGet1k.resource, response, nullptr);
+            if (i + 1 == first) {
+                afterFirst = vsbench::ResidentKiB();
+            }
+        }
+        if (!ok) {
+            state.SkipWithError("request failed");
+            return;
+        }
+        const long afterAll = vsbench::ResidentKiB();
+        state.counters["requests"] = static_cast<double>(total);
+        state.counters["rss_first_kib"] = static_cast<double>(afterFirst);
+        state.counters["rss_last_kib"] = static_cast<double>(afterAll);
+        state.counters["rss_growth_kib"] = static_cast<double>(afterAll - afterFirst);
+    }
+}
+
+benchmark::internal::Benchmark* Http(benchmark::internal::Benchmark* b, int smokeIterations = 1,
+                                     int fullIterations = 0) {
+    return vsbench::Configure(b, smokeIterations, fullIterations)->UseRealTime();
+}
+
+void RegisterAll() {
+    const struct {
+        const char* name;
+        Exchange exchange;
+    } workloads[] = {{"get_1KiB", kGet1k}, {"get_64KiB", kGet64k}, {"post_4KiB", kPost4k}};
+    for (const auto& w : workloads) {
+        const std::string name = w.name;
+        Http(benchmark::RegisterBenchmark((name + "/lib").c_str(), Lib, w.exchange, false), 3);
+        Http(benchmark::RegisterBenchmark((name + "/raw").c_str(), Raw, w.exchange), 3);
+        Http(benchmark::RegisterBenchmark((name + "/httplib").c_str(), Httplib, w.exchange), 3);
+        Http(benchmark::RegisterBenchmark((name + "/curlpp").c_str(), Curlpp, w.exchange), 3);
+    }
+    Http(benchmark::RegisterBenchmark("get_1KiB_exchange_log/lib", Lib, kGet1k, true), 3);
+    Http(benchmark::RegisterBenchmark("post_4KiB_exchange_log/lib", Lib, kPost4k, true), 3);
+    Http(benchmark::RegisterBenchmark("memory_requests/lib", Memory), 1, 1)
+        ->Repetitions(1)  // one long pass; repeating it measures nothing new
+        ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vsbench::ParseSmoke(argc, argv);
+    // Before anything can log: the settings are read once per process.
+    vsbench::ScratchDir scratch("http");
+    g_strLogFile = scratch.File("exchange.log");
+    ::setenv("TQDEBUG_FILE", g_strLogFile.c_str(), 1);
+    ::setenv("TQDEBUG_LEVEL", "0", 1);
+    // Forks: before libcurl or anything else starts a thread.
+    LoopbackServer server;
+    g_nPort = server.Port();
+    curlpp::initialize();
+    RegisterAll();
+    const int rc = vsbench::Run(argc, argv);
+    curlpp::terminate();
+    return rc;
+}

@@ -1,0 +1,91 @@
+#include "LoopbackServer.h"
+
+#include <httplib.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+std::string Body(size_t length) {
+    std::string body(length, '\0');
+    for (size_t i = 0; i < length; ++i) {
+        body[i] = static_cast<char>('a' + i % 26);
+    }
+    return body;
+}
+
+[[noreturn]] void Serve(int portPipe, pid_t parent) {
+    // The server must not outlive a benchmark program that crashed or was killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) {
+        ::_exit(0);
+    }
+    const std::string small = Body(LoopbackServer::kSmallBody);
+    const std::string large = Body(LoopbackServer::kLargeBody);
+    httplib::Server server;
+    server.set_keep_alive_max_count(100000000);  // one client connection, one socket
+    server.set_tcp_nodelay(true);                // no Nagle stall between header and body writes
+    server.Get("/get/1k", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(small, "application/json");
+    });
+    server.Get("/get/64k", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(large, "application/json");
+    });
+    server.Post("/post", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(std::to_string(req.body.size()), "application/json");
+    });
+    int port = server.bind_to_any_port("127.0.0.1");
+    const bool told = ::write(portPipe, &port, sizeof port) == static_cast<ssize_t>(sizeof port);
+    ::close(portPipe);
+    if (port > 0 && told) {
+        server.listen_after_bind();
+    }
+    ::_exit(0);
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer() {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        throw std::runtime_error("loopback server: no pipe");
+    }
+    const pid_t parent = ::getpid();
+    m_nPid = ::fork();
+    if (m_nPid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw std::runtime_error("loopback server: fork failed");
+    }
+    if (m_nPid == 0) {
+        ::close(fds[0]);
+        Serve(fds[1], parent);
+    }
+    ::close(fds[1]);
+    int port = -1;
+    ssize_t got;
+    do {
+        got = ::read(fds[0], &port, sizeof port);
+    } while (got < 0 && errno == EINTR);
+    ::close(fds[0]);
+    if (got != static_cast<ssize_t>(sizeof port) || port <= 0) {
+        ::kill(m_nPid, SIGTERM);
+        ::waitpid(m_nPid, nullptr, 0);
+        throw std::runtime_error("loopback server: cannot bind 127.0.0.1");
+    }
+    // The socket listens before the port is reported, so clients may connect at once.
+    m_nPort = port;
+}
+
+LoopbackServer::~LoopbackServer() {
+    if (m_nPid > 0) {
+        ::kill(m_nPid, SIGTERM);
+        ::waitpid(m_nPid, nullptr, 0);
+    }
+}

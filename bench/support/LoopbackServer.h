@@ -1,0 +1,29 @@
+// The HTTP server of the request benchmarks: a child process serving keep-alive HTTP on
+// 127.0.0.1 (a free port), so that its threads and its memory stay out of the measured
+// process. Every client in a run talks to the same server and gets the same bodies:
+//     GET  /get/1k    1,024 bytes
+//     GET  /get/64k   65,536 bytes
+//     POST /post      the request body's length in decimal
+// Construct it before the process starts any thread (it forks); the destructor stops it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    int Port() const { return m_nPort; }
+
+    static constexpr size_t kSmallBody = 1024;
+    static constexpr size_t kLargeBody = 64 * 1024;
+
+private:
+    pid_t m_nPid = -1;
+    int m_nPort = -1;
+};

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds in Release (the `release` preset, build/release), runs every benchmark program with
+# repetitions in random interleaving, and prints one table: workload, library figure, raw
+# figure, ratio. The raw JSON of each program stays in build/release/bench/results/.
+#
+#   scripts/bench.sh                      all programs, 5 repetitions
+#   BENCH_REPETITIONS=9 scripts/bench.sh  more repetitions (see bench/report.py for which counts)
+#   BENCH_FILTER=get_1KiB scripts/bench.sh  only the benchmarks whose names match
+#
+# Benchmarks measure; they never fail on a figure. A program exits non-zero only when a
+# workload could not run at all.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+repetitions="${BENCH_REPETITIONS:-5}"
+filter="${BENCH_FILTER:-.}"
+jobs="${JOBS:-2}"
+
+bash scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+
+bin=build/release/bench
+results="$bin/results"
+rm -rf "$results"
+mkdir -p "$results"
+while read -r program; do
+  echo "== $program" >&2
+  "$bin/$program" \
+    --benchmark_filter="$filter" \
+    --benchmark_repetitions="$repetitions" \
+    --benchmark_enable_random_interleaving=true \
+    --benchmark_display_aggregates_only=true \
+    --benchmark_out="$results/$program.json" \
+    --benchmark_out_format=json >&2
+done <"$bin/programs.txt"
+
+echo
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
+  "kernel $(uname -r); load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo
+python3 bench/report.py "$results"/*.json
