@@ -20,7 +20,7 @@
 #include <iostream>
 #include <set>
 
-#include "CacheInspector.h"
+#include "CacheView.h"
 #include "JXVMGuidCache.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "CacheInspector.h"
+#include "CacheView.h"
 
 #include <algorithm>
 #include <ctime>
