@@ -32,98 +32,98 @@ namespace {
 
 CVSXMLParser* g_helper = nullptr;  // keeps Xerces initialised for the whole run
 
-// The 32-bit readers document Xerces' number-format exception, nothing else.
-template <typename Call>
-void AllowNumberFormat(Call call) {
-    try {
+// Each runs a call and tells whether it threw one of the exceptions that readers of its kind
+// document; any other exception passes on and ends the run as a crash.
+struct ThrowsNothing {
+    template <typename Call>
+    bool operator()(Call call) const {
         call();
-    } catch (const NumberFormatException&) {
+        return false;
     }
-}
+};
 
-// The 64-bit readers document std::stoull's two exceptions, always with the text "stoull".
-template <typename Call>
-void AllowStoull(Call call) {
-    try {
-        call();
-    } catch (const std::invalid_argument& e) {
-        Require(std::string(e.what()) == "stoull", "invalid_argument carries \"stoull\"");
-    } catch (const std::out_of_range& e) {
-        Require(std::string(e.what()) == "stoull", "out_of_range carries \"stoull\"");
+// The 32-bit readers: Xerces' number-format exception.
+struct ThrowsNumberFormat {
+    template <typename Call>
+    bool operator()(Call call) const {
+        try {
+            call();
+        } catch (const NumberFormatException&) {
+            return true;
+        }
+        return false;
     }
-}
+};
 
-void ReadAll(CVSXMLParser& xml, DOMNode* node) {
-    xml.GetElementStringValue(node);
-    xml.GetElementBoolValue(node);
-    AllowNumberFormat([&] { xml.GetElementUIntValue(node); });
-    AllowStoull([&] { xml.GetElementUInt64Value(node); });
-    xml.GetElementDateTimeValue(node);
-    xml.GetAttributeStringValue(node);
-    xml.GetAttributeBoolValue(node);
-    AllowNumberFormat([&] { xml.GetAttributeUIntValue(node); });
-    AllowStoull([&] { xml.GetAttributeUInt64Value(node); });
-}
+// The 64-bit readers: std::stoull's two exceptions, with the text "stoull".
+struct ThrowsStoull {
+    template <typename Call>
+    bool operator()(Call call) const {
+        try {
+            call();
+        } catch (const std::invalid_argument& e) {
+            Require(std::string(e.what()) == "stoull", "invalid_argument carries \"stoull\"");
+            return true;
+        } catch (const std::out_of_range& e) {
+            Require(std::string(e.what()) == "stoull", "out_of_range carries \"stoull\"");
+            return true;
+        }
+        return false;
+    }
+};
 
 // The name in the other letter case, or with a character more: a name the node does not bear.
 std::string OtherName(const std::string& name) {
     std::string other = name;
     for (char& c : other) {
-        c = std::islower(static_cast<unsigned char>(c))
-                ? std::toupper(static_cast<unsigned char>(c))
-                : std::tolower(static_cast<unsigned char>(c));
+        const auto u = static_cast<unsigned char>(c);
+        c = static_cast<char>(std::islower(u) ? std::toupper(u) : std::tolower(u));
     }
     return other != name ? other : name + "#";
 }
 
-// A matcher under the node's own name must match; under another name it must not, and must
-// leave the field alone (without reading the value, so it cannot throw either).
-template <typename T, typename Matcher>
-void Matches(DOMNode* node, const std::string& name, Matcher matcher) {
+// One reader on the node, and its matcher under another name (no match, field untouched, value
+// not read) and under the node's own name (a match that stores what the reader read, or the
+// reader's exception with the field untouched).
+template <typename T, typename Reader, typename Matcher, typename Guard>
+void CheckField(DOMNode* node, const std::string& name, Reader reader, Matcher matcher,
+                Guard guard) {
+    T other{};
+    Require(!matcher(node, OtherName(name), other), "a node matches no other name");
+    Require(other == T{}, "a matcher that does not match leaves the field");
+
+    T read{};
+    const bool readerThrew = guard([&] { read = reader(node); });
     T field{};
-    Require(matcher(node, name, field), "a node matches its own name");
+    bool matched = false;
+    const bool matcherThrew = guard([&] { matched = matcher(node, name, field); });
+    Require(readerThrew == matcherThrew, "a matcher throws exactly when its reader does");
+    if (matcherThrew) {
+        Require(field == T{}, "a matcher that throws leaves the field");
+    } else {
+        Require(matched, "a node matches its own name");
+        Require(field == read, "a matcher stores what its reader reads");
+    }
 }
 
-template <typename T, typename Matcher>
-void Mismatches(DOMNode* node, const std::string& name, Matcher matcher) {
-    T field{};
-    Require(!matcher(node, OtherName(name), field), "a node does not match another name");
-    Require(field == T{}, "a matcher that does not match leaves the field");
-}
-
-template <typename T, typename Matcher>
-void Match(DOMNode* node, const std::string& name, Matcher matcher) {
-    Mismatches<T>(node, name, matcher);
-    Matches<T>(node, name, matcher);
-}
-
-void MatchAll(CVSXMLParser& xml, DOMNode* node, const std::string& name) {
-    std::string text;
-    Require(xml.ParseFromElementValue(node, name, text), "string field matches");
-    Require(text == xml.GetElementStringValue(node), "string field holds the element text");
-    std::string value;
-    Require(xml.ParseFromAttributeValue(node, name, value), "string attribute matches");
-    Require(value == xml.GetAttributeStringValue(node), "string field holds the node value");
-
+void CheckAllFields(CVSXMLParser& xml, DOMNode* node, const std::string& name) {
     auto element = [&](DOMNode* n, const std::string& s, auto& out) {
         return xml.ParseFromElementValue(n, s, out);
     };
     auto attribute = [&](DOMNode* n, const std::string& s, auto& out) {
         return xml.ParseFromAttributeValue(n, s, out);
     };
-    Match<std::string>(node, name, element);
-    Match<std::string>(node, name, attribute);
-    Match<bool>(node, name, element);
-    Match<long>(node, name, element);
-    Match<bool>(node, name, attribute);
-    Mismatches<unsigned int>(node, name, element);
-    Mismatches<unsigned int>(node, name, attribute);
-    Mismatches<unsigned long long>(node, name, element);
-    Mismatches<unsigned long long>(node, name, attribute);
-    AllowNumberFormat([&] { Matches<unsigned int>(node, name, element); });
-    AllowNumberFormat([&] { Matches<unsigned int>(node, name, attribute); });
-    AllowStoull([&] { Matches<unsigned long long>(node, name, element); });
-    AllowStoull([&] { Matches<unsigned long long>(node, name, attribute); });
+    // clang-format off
+    CheckField<std::string>(node, name, [&](DOMNode* n) { return xml.GetElementStringValue(n); }, element, ThrowsNothing());
+    CheckField<bool>(node, name, [&](DOMNode* n) { return xml.GetElementBoolValue(n); }, element, ThrowsNothing());
+    CheckField<unsigned int>(node, name, [&](DOMNode* n) { return xml.GetElementUIntValue(n); }, element, ThrowsNumberFormat());
+    CheckField<unsigned long long>(node, name, [&](DOMNode* n) { return xml.GetElementUInt64Value(n); }, element, ThrowsStoull());
+    CheckField<long>(node, name, [&](DOMNode* n) { return xml.GetElementDateTimeValue(n); }, element, ThrowsNothing());
+    CheckField<std::string>(node, name, [&](DOMNode* n) { return xml.GetAttributeStringValue(n); }, attribute, ThrowsNothing());
+    CheckField<bool>(node, name, [&](DOMNode* n) { return xml.GetAttributeBoolValue(n); }, attribute, ThrowsNothing());
+    CheckField<unsigned int>(node, name, [&](DOMNode* n) { return xml.GetAttributeUIntValue(n); }, attribute, ThrowsNumberFormat());
+    CheckField<unsigned long long>(node, name, [&](DOMNode* n) { return xml.GetAttributeUInt64Value(n); }, attribute, ThrowsStoull());
+    // clang-format on
 }
 
 void PushAll(DOMNamedNodeMap* map, std::vector<DOMNode*>& pending) {
@@ -139,8 +139,7 @@ void Visit(CVSXMLParser& xml, DOMDocument* document) {
         DOMNode* node = pending.back();
         pending.pop_back();
         const std::string name = xml.GetNodeName(node);
-        ReadAll(xml, node);
-        MatchAll(xml, node, name);
+        CheckAllFields(xml, node, name);
         PushAll(node->getAttributes(), pending);
         if (node->getNodeType() == DOMNode::DOCUMENT_TYPE_NODE) {
             auto* type = static_cast<DOMDocumentType*>(node);
