@@ -150,6 +150,11 @@ void HostApiServer::AddRoutes() {
         }
         xml << "</vms>\n";
         std::string text = xml.str();
+        if (!m_settings.externalEntityFile.empty()) {
+            text = "<?xml version=\"1.0\"?>\n<!DOCTYPE vms [<!ENTITY leak SYSTEM \"file://" +
+                   m_settings.externalEntityFile +
+                   "\">]>\n<vms total=\"1\"><vm id=\"vm-1001\"><name>&leak;</name></vm></vms>\n";
+        }
         if (m_settings.malformedList) {
             text.resize(text.size() / 2);  // cut off mid-document, as a broken proxy would
         }

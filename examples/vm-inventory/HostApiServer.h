@@ -27,6 +27,9 @@ struct HostApiSettings {
     unsigned tokenLifetime = 25;  // requests per token
     bool refuseLogin = false;     // answer every login with 401
     bool malformedList = false;   // send a VM list that is not well-formed XML
+    // Send a VM list whose name is an external entity naming a local file: a client that
+    // resolves it would put the file into its report.
+    std::string externalEntityFile;
     unsigned vmCount = 36;
 };
 

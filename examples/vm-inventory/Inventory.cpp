@@ -12,6 +12,7 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 
 using namespace xercesc;
 
@@ -44,6 +45,12 @@ class ParsedDocument {
 public:
     ParsedDocument(const std::string& text, std::string& error) {
         m_parser.setErrorHandler(&m_errors);
+        // A response is only its own text: no external DTD or entity is fetched (it could name
+        // a local file or a URL), and entity expansion is bounded.
+        m_parser.setLoadExternalDTD(false);
+        m_parser.setDisableDefaultEntityResolution(true);
+        m_security.setEntityExpansionLimit(100);
+        m_parser.setSecurityManager(&m_security);
         MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                  "response");
         m_parser.parse(source);
@@ -58,6 +65,7 @@ public:
 
 private:
     FirstError m_errors;
+    SecurityManager m_security;
     XercesDOMParser m_parser;
 };
 

@@ -142,6 +142,9 @@ std::optional<Failure> Run(const Settings& s, std::string& report) {
         HostApiSettings host;
         host.refuseLogin = s.embeddedFault == "refuse-login";
         host.malformedList = s.embeddedFault == "malformed-list";
+        if (s.embeddedFault.rfind("external-entity:", 0) == 0) {
+            host.externalEntityFile = s.embeddedFault.substr(16);
+        }
         embedded = std::make_unique<HostApiServer>(host);
         url = "http://127.0.0.1:" + std::to_string(embedded->Port()) + "/api/v1";
     }
@@ -205,8 +208,15 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_flag("--verbose", s.verbose, "show the library's log lines on stderr");
     app.add_option("--embedded-fault", s.embeddedFault,
-                   "make the embedded host API misbehave, to see how failures read")
-        ->check(CLI::IsMember({"none", "refuse-login", "malformed-list"}))
+                   "make the embedded host API misbehave, to see how failures read: "
+                   "refuse-login, malformed-list, external-entity:/path (a list whose VM name "
+                   "is an external entity naming that file)")
+        ->check([](const std::string& value) {
+            return value == "none" || value == "refuse-login" || value == "malformed-list" ||
+                           value.rfind("external-entity:/", 0) == 0
+                       ? std::string()
+                       : std::string("none, refuse-login, malformed-list or external-entity:PATH");
+        })
         ->group("Demonstration");
     try {
         app.parse(argc, argv);

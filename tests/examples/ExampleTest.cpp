@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "RunCommand.h"
 #include "TempDir.h"
 #include "TestServer.h"
@@ -80,6 +82,16 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
             EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
         }
     }
+}
+
+TEST_F(VmInventory, ExternalEntitiesInResponsesAreNotResolved) {
+    TempDir secret;
+    const std::string file = secret.File("secret.txt");
+    std::ofstream(file) << "TOP-SECRET-CONTENT";
+    const CommandResult r = Run("--format table --embedded-fault external-entity:" + file);
+    EXPECT_THAT(r.out + r.err, ::testing::Not(HasSubstr("TOP-SECRET-CONTENT")));
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("vm-inventory: VM list page 1: "));
 }
 
 TEST_F(VmInventory, UntrustedCertificateIsRefused) {
