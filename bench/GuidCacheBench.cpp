@@ -315,28 +315,12 @@ void Memory(benchmark::State& state) {
         return;
     }
     std::string a, b, c;
-    for (auto _ : state) {
-        long afterFirst = 0;
-        bool ok = true;
-        // Alternately one record written and one read, over 1,000 keys.
-        for (size_t i = 0; ok && i < total; ++i) {
-            const Record& r = records[(i / 2) % records.size()];
-            ok = i % 2 == 0 ? cache->CacheGuid(r.key, r.first, r.second, r.third)
-                            : cache->LookupGuidCache(r.key, a, b, c);
-            if (i + 1 == first) {
-                afterFirst = vsbench::ResidentKiB();
-            }
-        }
-        if (!ok) {
-            state.SkipWithError("cache operation failed");
-            return;
-        }
-        const long afterAll = vsbench::ResidentKiB();
-        state.counters["operations"] = static_cast<double>(total);
-        state.counters["rss_first_kib"] = static_cast<double>(afterFirst);
-        state.counters["rss_last_kib"] = static_cast<double>(afterAll);
-        state.counters["rss_growth_kib"] = static_cast<double>(afterAll - afterFirst);
-    }
+    // Alternately one record written and one read, over 1,000 keys.
+    vsbench::MeasureResidentGrowth(state, first, total, "operations", [&](size_t i) {
+        const Record& r = records[(i / 2) % records.size()];
+        return i % 2 == 0 ? cache->CacheGuid(r.key, r.first, r.second, r.third)
+                          : cache->LookupGuidCache(r.key, a, b, c);
+    });
 }
 
 void RegisterAll() {

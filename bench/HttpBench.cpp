@@ -239,29 +239,15 @@ void Curlpp(benchmark::State& state, Exchange exchange) {
 // ---- resident memory over many requests on one connection ----
 
 void Memory(benchmark::State& state) {
-    const size_t first = vsbench::Size(1000, 20);
-    const size_t total = vsbench::Size(100000, 100);
-    for (auto _ : state) {
-        BenchConnection connection(false);
-        std::string response;
-        long afterFirst = 0;
-        bool ok = connection.connect("127.0.0.1", false, "");
-        for (size_t i = 0; ok && i < total; ++i) {
-            ok = connection.get(kGet1k.resource, response, nullptr);
-            if (i + 1 == first) {
-                afterFirst = vsbench::ResidentKiB();
-            }
-        }
-        if (!ok) {
-            state.SkipWithError("request failed");
-            return;
-        }
-        const long afterAll = vsbench::ResidentKiB();
-        state.counters["requests"] = static_cast<double>(total);
-        state.counters["rss_first_kib"] = static_cast<double>(afterFirst);
-        state.counters["rss_last_kib"] = static_cast<double>(afterAll);
-        state.counters["rss_growth_kib"] = static_cast<double>(afterAll - afterFirst);
+    BenchConnection connection(false);
+    if (!connection.connect("127.0.0.1", false, "")) {
+        state.SkipWithError("connect failed");
+        return;
     }
+    std::string response;
+    vsbench::MeasureResidentGrowth(
+        state, vsbench::Size(1000, 20), vsbench::Size(100000, 100), "requests",
+        [&](size_t) { return connection.get(kGet1k.resource, response, nullptr); });
 }
 
 benchmark::internal::Benchmark* Http(benchmark::internal::Benchmark* b, int smokeIterations = 1,

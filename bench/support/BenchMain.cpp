@@ -89,6 +89,27 @@ long ResidentKiB() {
     return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
+void MeasureResidentGrowth(benchmark::State& state, size_t first, size_t total, const char* unit,
+                           const std::function<bool(size_t)>& operation) {
+    for (auto _ : state) {
+        long afterFirst = 0;
+        for (size_t i = 0; i < total; ++i) {
+            if (!operation(i)) {
+                state.SkipWithError((std::string(unit) + ": an operation failed").c_str());
+                return;
+            }
+            if (i + 1 == first) {
+                afterFirst = ResidentKiB();
+            }
+        }
+        const long afterAll = ResidentKiB();
+        state.counters[unit] = static_cast<double>(total);
+        state.counters["rss_first_kib"] = static_cast<double>(afterFirst);
+        state.counters["rss_last_kib"] = static_cast<double>(afterAll);
+        state.counters["rss_growth_kib"] = static_cast<double>(afterAll - afterFirst);
+    }
+}
+
 ScratchDir::ScratchDir(const char* tag) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +

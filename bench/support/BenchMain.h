@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace vsbench {
@@ -34,6 +35,13 @@ benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b,
 
 // The process's resident set size, from /proc/self/statm.
 long ResidentKiB();
+
+// Runs operation(i) for i in [0, total) once per benchmark iteration and reports the resident
+// set size after the first `first` operations and after all of them, with the growth between,
+// as counters ("<unit>", "rss_first_kib", "rss_last_kib", "rss_growth_kib"). A failing
+// operation ends the benchmark with an error.
+void MeasureResidentGrowth(benchmark::State& state, size_t first, size_t total, const char* unit,
+                           const std::function<bool(size_t)>& operation);
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
 class ScratchDir {

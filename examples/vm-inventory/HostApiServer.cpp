@@ -81,8 +81,15 @@ HostApiServer::HostApiServer(HostApiSettings settings)
         throw std::runtime_error("the embedded host API cannot bind 127.0.0.1");
     }
     m_thread = std::thread([this] { m_pServer->listen_after_bind(); });
-    while (!m_pServer->is_running()) {
+    // stop() is a no-op until the accept loop runs, so wait for it; bounded, in case the
+    // loop never starts.
+    for (int i = 0; i < 5000 && !m_pServer->is_running(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!m_pServer->is_running()) {
+        m_pServer->stop();
+        m_thread.join();
+        throw std::runtime_error("the embedded host API did not start");
     }
 }
 
