@@ -7,6 +7,8 @@
 // response back and logs the outcome. Each step is a virtual hook a client may override.
 //
 // The request lock is recursive: a hook may issue a further request on the same connection.
+// The nested request sets the outer one's header lines aside and puts them back, so each
+// request goes out with exactly the lines its own hooks appended.
 // Requests from several threads on one connection run one at a time. connect() and the
 // members must be set up before requests are issued.
 #pragma once
@@ -37,7 +39,9 @@ public:
 
     // Initialises the transport for m_strContentType (which must be set) and remembers the
     // server. skipSslVerify turns certificate checks off and ignores caFile; otherwise a
-    // non-empty caFile names the CA bundle. A failed connect keeps the earlier server.
+    // non-empty caFile names the CA bundle. A connect refused for want of a content type
+    // changes nothing; any later failure leaves the connection unconnected (the transport has
+    // lost its earlier settings), and requests fail until a connect succeeds.
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
     // scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.
@@ -92,4 +96,10 @@ protected:
     std::string m_strAux2;
     bool m_bDebugEnabled;
     bool m_bUseLoginHeaders;
+
+private:
+    class HeaderScope;
+    bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
+
+    int m_nRequestDepth;  // requests under way on this thread, nested ones included
 };

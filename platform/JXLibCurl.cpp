@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -70,6 +71,7 @@ bool OptionHasType(CURLoption option, curl_easytype type) {
 struct JXLibCurl::Impl {
     EasyHandle handle;
     HeaderList headers;
+    std::vector<HeaderList> savedHeaders;  // set aside by push, innermost last
     std::string contentTypeLine;
     std::string response;
     std::string responseHeaders;
@@ -177,6 +179,24 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
 
 bool JXLibCurl::JXLibCurlFreeHttpHeaderList() {
     m_pImpl->headers.reset();
+    return true;
+}
+
+bool JXLibCurl::JXLibCurlPushHttpHeaderList() {
+    try {
+        m_pImpl->savedHeaders.push_back(std::move(m_pImpl->headers));
+    } catch (const std::bad_alloc&) {
+        return false;  // the current lines stay where they are
+    }
+    return true;
+}
+
+bool JXLibCurl::JXLibCurlPopHttpHeaderList() {
+    if (m_pImpl->savedHeaders.empty()) {
+        return false;
+    }
+    m_pImpl->headers = std::move(m_pImpl->savedHeaders.back());
+    m_pImpl->savedHeaders.pop_back();
     return true;
 }
 

@@ -18,6 +18,10 @@
 //    other option is refused with false.
 //  - Header lines (header type HTTP_HDR_STANDARD, one whole "Name: value" line) go out with
 //    every request until JXLibCurlFreeHttpHeaderList drops them.
+//  - JXLibCurlPushHttpHeaderList sets the lines appended so far aside and starts an empty list;
+//    JXLibCurlPopHttpHeaderList drops the current list and brings back the lines set aside
+//    last (false, nothing changed, when none are). A request prepared while another one is
+//    being prepared uses the pair, so neither request's lines reach the other.
 //  - JXLibCurlSendHttpReqLog(verb, url, body, length, logRequest, logResponse, label) carries
 //    one exchange. The body is sent as exactly `length` bytes (any bytes, NUL included) for
 //    POST, PUT and DELETE; GET sends none. Nothing of one request's verb or body carries over
@@ -71,6 +75,8 @@ public:
                                                           const std::string& value);
     virtual bool JXLibCurlFreeHttpHeaderList();
     virtual bool JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
+    virtual bool JXLibCurlPushHttpHeaderList();
+    virtual bool JXLibCurlPopHttpHeaderList();
     virtual bool JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, const void* body,
                                          unsigned long length, bool logRequest, bool logResponse,
                                          const char* label);

@@ -37,7 +37,57 @@ constexpr int kCurlOptCaInfo = 10065;  // CURLOPT_CAINFO
 
 constexpr size_t kQueryArgumentBuffer = 2048;
 
+// Formats into storage of its own: an argument may point into the query that the result is
+// appended to, so nothing may change the query before both formatting passes are done.
+std::string FormatArgument(const char* format, va_list args) {
+    char buffer[kQueryArgumentBuffer];
+    buffer[0] = '\0';
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
+    std::string text;
+    if (needed >= 0 && static_cast<size_t>(needed) >= sizeof buffer) {
+        // Longer than the buffer: format again at full size rather than cut the argument.
+        text.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<size_t>(needed));
+    } else {
+        // Bounded: after an encoding error the buffer need not hold a terminating NUL.
+        text.assign(buffer, strnlen(buffer, sizeof buffer));
+    }
+    va_end(again);
+    return text;
+}
+
 }  // namespace
+
+// The header lines of one request. The outermost request empties the transport's list; a
+// request issued from inside another's hooks (a lazy login in addLoginCurlHeaders) sets the
+// outer request's lines aside and puts them back when it ends, so each request goes out with
+// exactly the lines its own hooks appended.
+class CVSRestApiConnection::HeaderScope {
+public:
+    HeaderScope(JXLibCurl& curl, int& depth)
+        : m_curl(curl),
+          m_depth(depth),
+          m_bSetAside(depth > 0 && curl.JXLibCurlPushHttpHeaderList()) {
+        ++m_depth;
+        m_curl.JXLibCurlFreeHttpHeaderList();
+    }
+    ~HeaderScope() {
+        if (m_bSetAside) {
+            m_curl.JXLibCurlPopHttpHeaderList();
+        }
+        --m_depth;
+    }
+    HeaderScope(const HeaderScope&) = delete;
+    HeaderScope& operator=(const HeaderScope&) = delete;
+
+private:
+    JXLibCurl& m_curl;
+    int& m_depth;
+    const bool m_bSetAside;
+};
 
 VSRestApiRequestOptions::~VSRestApiRequestOptions() = default;
 
@@ -48,7 +98,8 @@ CVSRestApiConnection::CVSRestApiConnection()
       m_bUseHttps(false),
       m_nPort(0),
       m_bDebugEnabled(false),
-      m_bUseLoginHeaders(false) {
+      m_bUseLoginHeaders(false),
+      m_nRequestDepth(0) {
     // Last, so that a throwing transport constructor leaves nothing behind to free.
     m_pCurl = new JXLibCurl();
 }
@@ -68,6 +119,16 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
         m_debug.Error(kConnectLabel, "Content type is not set");
         return false;
     }
+    // From here on the transport has dropped its earlier settings (the CA file, verification),
+    // so a failure must not leave the object connected with whatever half of them is set.
+    m_bConnected = ConfigureTransport(skipSslVerify, caFile);
+    if (m_bConnected) {
+        m_strServer = server;
+    }
+    return m_bConnected;
+}
+
+bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::string& caFile) {
     if (!m_pCurl->JXLibCurlInit(m_strContentType.c_str(), skipSslVerify, false, nullptr)) {
         m_debug.Error(kConnectLabel, "Failed to Initialize Curl Library");
         return false;
@@ -84,8 +145,6 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
                       caFile.c_str());
         return false;
     }
-    m_strServer = server;
-    m_bConnected = true;
     return true;
 }
 
@@ -142,7 +201,7 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     }
     std::string url;
     computeUrl(m_strServer, resource, options, url);
-    m_pCurl->JXLibCurlFreeHttpHeaderList();
+    const HeaderScope headerScope(*m_pCurl, m_nRequestDepth);
     // A failing header hook has written its own line; the request still goes out.
     addCurlHeaders(verb, resource, body, options);
     if (m_bUseLoginHeaders) {
@@ -233,27 +292,12 @@ std::string CVSRestApiConnection::getLastCurlError() {
 }
 
 void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const char* format, ...) {
-    char buffer[kQueryArgumentBuffer];
-    buffer[0] = '\0';
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
+    const std::string argument = FormatArgument(format, args);
     va_end(args);
-
     query += query.find('?') == std::string::npos ? '?' : '&';
-    if (needed >= 0 && static_cast<size_t>(needed) >= sizeof buffer) {
-        // Longer than the buffer: format again at full size rather than cut the argument.
-        const size_t start = query.size();
-        query.resize(start + static_cast<size_t>(needed) + 1);
-        std::vsnprintf(&query[start], static_cast<size_t>(needed) + 1, format, again);
-        query.resize(start + static_cast<size_t>(needed));
-    } else {
-        // Bounded: after an encoding error the buffer need not hold a terminating NUL.
-        query.append(buffer, strnlen(buffer, sizeof buffer));
-    }
-    va_end(again);
+    query += argument;
 }
 
 std::string CVSRestApiConnection::UrlEncode(const std::string& text) {

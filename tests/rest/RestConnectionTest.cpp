@@ -147,14 +147,38 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
     EXPECT_THAT(log.Records(), IsEmpty());
 }
 
-TEST_F(RestConnection, FailedReconnectKeepsEarlierServer) {
+TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
+    // Without a content type the transport is never touched: the earlier set-up still holds.
     ASSERT_TRUE(conn.connect("first", false, ""));
-    conn.Curl().initResult = false;
+    conn.SetContentType("");
     EXPECT_FALSE(conn.connect("second", false, ""));
     EXPECT_TRUE(conn.Connected());
     std::string response;
     EXPECT_TRUE(conn.get("x", response, nullptr));
     EXPECT_EQ(conn.Curl().lastUrl, "http://first/x");
+
+    // Once the transport was re-initialised its earlier CA file and TLS settings are gone, so
+    // the connection must not go on as if they held.
+    const std::vector<std::function<void(FakeCurl&)>> failures = {
+        [](FakeCurl& c) { c.initResult = false; },
+        [](FakeCurl& c) { c.noSignalResult = false; },
+        [](FakeCurl& c) { c.caInfoResult = false; },
+    };
+    for (size_t i = 0; i < failures.size(); ++i) {
+        SCOPED_TRACE(i);
+        RecordingConnection fresh;
+        ASSERT_TRUE(fresh.connect("first", false, "/ca.pem"));
+        failures[i](fresh.Curl());
+        EXPECT_FALSE(fresh.connect("second", false, "/other-ca.pem"));
+        EXPECT_FALSE(fresh.Connected());
+        LogCapture capture;
+        response = "untouched";
+        EXPECT_FALSE(fresh.get("x", response, nullptr));
+        EXPECT_EQ(response, "untouched");
+        ASSERT_EQ(capture.Records().size(), 1u);
+        EXPECT_EQ(capture.Records()[0].message,
+                  "Error:Connect module has to be called before making any queries.");
+    }
 }
 
 TEST_F(RestConnection, ComposesUrls) {

@@ -44,6 +44,14 @@ TEST(QueryString, LongArgumentsAreAppendedWhole) {
         EXPECT_EQ(query, "r?k=" + value);
         conn.appendQueryStringArgument(query, "tail=%d", 9);
         EXPECT_EQ(query.substr(query.size() - 7), "&tail=9");
+
+        // The argument may point into the query it is appended to.
+        std::string self(length, 'q');
+        const std::string once = self + "?" + self;
+        conn.appendQueryStringArgument(self, "%s", self.c_str());
+        EXPECT_EQ(self, once);
+        conn.appendQueryStringArgument(self, "%s", self.c_str());
+        EXPECT_EQ(self, once + "&" + once);
     }
 }
 
