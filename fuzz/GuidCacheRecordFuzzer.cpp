@@ -1,9 +1,10 @@
 // A record file of arbitrary bytes, read back through LookupGuidCache.
 //
 // Other processes share the cache directory and a crash can leave any bytes behind, so a
-// lookup must cope with every file content: it is a hit, and the outputs are what the record
-// format gives (each set only when its separator is there). The raw bytes, NULs and all, also
-// go through DecodeString, and whatever decoded is stored again: a storable record must come
+// lookup must cope with every file content: a whole record (both separators, no NUL byte) is a
+// hit with the fields the record format gives, anything else a miss that leaves the outputs
+// alone. The raw bytes, NULs and all, also go through DecodeString (each output set only when
+// its separator is there), and whatever decoded is stored again: a storable record must come
 // back unchanged, an unstorable one must be refused without touching the file.
 //
 // The target works in a job-results root and agent configuration of its own, made once under
@@ -139,9 +140,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteFile(g_space.recordPath, bytes);
 
     Fields looked;
-    Require(cache.LookupGuidCache(kKey, looked.first, looked.second, looked.third),
-            "a readable record file is a hit, whatever it holds");
-    CheckDecoded(bytes.substr(0, bytes.find('\0')), looked);  // read up to the first NUL
+    const size_t firstEnd = bytes.find(kSeparator);
+    const bool whole = firstEnd != std::string::npos &&
+                       bytes.find(kSeparator, firstEnd + kSeparator.size()) != std::string::npos &&
+                       bytes.find('\0') == std::string::npos;
+    Require(cache.LookupGuidCache(kKey, looked.first, looked.second, looked.third) == whole,
+            "a whole record is a hit, anything else a miss");
+    CheckDecoded(whole ? bytes : std::string(), looked);  // a miss: outputs stay as they were
 
     Fields raw;
     cache.DecodeString(bytes, raw.first, raw.second, raw.third);

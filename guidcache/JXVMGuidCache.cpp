@@ -1,6 +1,7 @@
 #include "JXVMGuidCache.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,36 +15,23 @@
 #include "CLoError.h"
 #include "CLoFile.h"
 #include "CLoPath.h"
+#include "GuidCacheRules.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
 
 namespace {
 
-constexpr const char* kDefaultDirName = "_VM_GUID_CACHE_";
-constexpr const char* kSeparator = "0x17";  // the four-character text, not the control byte
-constexpr size_t kSeparatorLength = 4;
-constexpr const char* kConfigSection = "VirtualServer";
-constexpr const char* kConfigCacheTime = "nVMGuidCacheTime";
-constexpr unsigned long kDefaultCacheTime = 864000;  // ten days
+using vsgc::IsSafeName;
+using vsgc::kSeparator;
+using vsgc::kSeparatorLength;
 
 // Read-write, create, truncate: the flags records have always been written with.
 constexpr int kWriteFlags = 578;
 static_assert(kWriteFlags == (O_RDWR | O_CREAT | O_TRUNC), "Linux open flag values");
 
-// File times can run up to a second ahead of time() on a freshly written file; a file stamped
-// this little in the future is one that was just written, not one from before a clock jump.
-constexpr uint64_t kFutureTolerance = 60;
-
 // Temporary names are claimed with O_EXCL; a name left by a crashed process whose pid came
 // back is skipped by trying the next counter value.
 constexpr int kTempNameAttempts = 16;
-
-// A name that stays inside the directory it is appended to: one path component, neither the
-// directory itself nor its parent, and short enough for the file system to take.
-bool IsSafeName(const std::string& name) {
-    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-}
 
 // The first two fields are cut at their first separator and no field survives a NUL byte.
 bool IsStorableRecord(const std::string& first, const std::string& second,
@@ -51,6 +39,13 @@ bool IsStorableRecord(const std::string& first, const std::string& second,
     return first.find(kSeparator) == std::string::npos &&
            second.find(kSeparator) == std::string::npos && first.find('\0') == std::string::npos &&
            second.find('\0') == std::string::npos && third.find('\0') == std::string::npos;
+}
+
+// Backdates the entry itself to the epoch, which every sweep counts as expired. Best effort:
+// a file of another user keeps its time and simply ages out.
+void MarkExpired(const std::string& path) {
+    const struct timespec epoch[2] = {{0, 0}, {0, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), epoch, AT_SYMLINK_NOFOLLOW);
 }
 
 std::string TempName() {
@@ -79,7 +74,7 @@ private:
 
 }  // namespace
 
-JXVMGuidCache::JXVMGuidCache() : m_nCacheTime(0), m_strCacheDirName(kDefaultDirName) {}
+JXVMGuidCache::JXVMGuidCache() : m_nCacheTime(0), m_strCacheDirName(vsgc::kDefaultDirName) {}
 
 JXVMGuidCache::JXVMGuidCache(const std::string& dirName)
     : m_nCacheTime(0), m_strCacheDirName(dirName) {}
@@ -111,8 +106,8 @@ bool JXVMGuidCache::Init() {
         // and a directory that cannot be made shows up as failed writes.
         CLoDirectory::Create(m_strCacheDir.c_str(), true);
     }
-    unsigned long cacheTime = kDefaultCacheTime;
-    info.getNumber(kConfigSection, kConfigCacheTime, &cacheTime);
+    unsigned long cacheTime = vsgc::kDefaultCacheTime;
+    info.getNumber(vsgc::kConfigSection, vsgc::kConfigCacheTime, &cacheTime);
     m_nCacheTime = cacheTime;
     if (m_nCacheTime == 0) {
         CLoDirectory::Remove(m_strCacheDir.c_str(), true, false);
@@ -133,11 +128,15 @@ bool JXVMGuidCache::CacheGuid(const std::string& key, const std::string& first,
 
 bool JXVMGuidCache::LookupGuidCache(const std::string& key, std::string& first, std::string& second,
                                     std::string& third) {
-    if (!IsSafeName(key) || m_nCacheTime == 0) {
+    std::string path;
+    std::string record;
+    if (m_nCacheTime == 0 || !KeyPath(key, path) || !ReadGuidData(key, record)) {
         return false;
     }
-    std::string record;
-    if (!ReadGuidData(key, record)) {
+    // A damaged file would hand the caller its own old strings, or a cut field, as the
+    // cache's answer: it is a miss, and it is stamped expired so that the next sweep takes it.
+    if (!vsgc::IsWholeRecord(record)) {
+        MarkExpired(path);
         return false;
     }
     DecodeString(record, first, second, third);
@@ -149,8 +148,10 @@ bool JXVMGuidCache::InvalidateGuidFromCache(const std::string& key) {
     if (m_nCacheTime == 0 || !KeyPath(key, path)) {
         return false;
     }
-    CLoFile::Delete(path.c_str(), false);
-    return true;
+    // A caller told true reads on as if the record were gone, so a record that stays (a
+    // directory this process may not change) is false; one that was never there is gone.
+    const CLoError result = CLoFile::Delete(path.c_str(), false);
+    return !result.IsError() || result.GetErrno() == ENOENT;
 }
 
 bool JXVMGuidCache::CleanupGuidCache() {
@@ -250,6 +251,8 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
     return true;
 }
 
+// The whole file, NUL bytes and all, so that data comes back as WriteGuidData stored it (a
+// record cut at a NUL would pass for a shorter one).
 bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
     char* buffer = nullptr;
     unsigned long size = 0;
@@ -258,26 +261,13 @@ bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
     }
     const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free
     if (owned) {
-        data = owned.get();  // up to the first NUL byte
+        data.assign(owned.get(), size);
     }
     return true;
 }
 
 bool JXVMGuidCache::_IsGuidFileOlder(const std::string& path) {
-    long accessTime = 0;
-    long changeTime = 0;
-    long modifyTime = 0;
-    if (CLoFile::GetTimes(path.c_str(), &accessTime, &changeTime, &modifyTime).IsError()) {
-        return false;
-    }
-    // Unsigned arithmetic: any stamp is well defined, and one further in the future than the
-    // tolerance (a clock set back) wraps to a huge age and counts as expired.
-    const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
-    const uint64_t stamp = static_cast<uint64_t>(modifyTime);
-    const bool justWritten =
-        static_cast<int64_t>(stamp - now) > 0 && stamp - now <= kFutureTolerance;
-    const uint64_t age = justWritten ? 0 : now - stamp;
-    return age > m_nCacheTime;
+    return vsgc::IsExpiredEntry(path, static_cast<int64_t>(std::time(nullptr)), m_nCacheTime);
 }
 
 bool JXVMGuidCache::KeyPath(const std::string& key, std::string& path) const {

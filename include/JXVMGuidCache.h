@@ -48,10 +48,13 @@ public:
     // True when the record was written, or when caching is off and the record is valid.
     bool CacheGuid(const std::string& key, const std::string& first, const std::string& second,
                    const std::string& third);
-    // True when the key's record was found and read; the outputs are set only then.
+    // True when the key's record was found and read; the outputs are set only then. A file
+    // that is not a whole record (fewer than two separators, or a NUL byte) is a miss, and is
+    // stamped expired so that the next sweep removes it.
     bool LookupGuidCache(const std::string& key, std::string& first, std::string& second,
                          std::string& third);
-    // False when caching is off or the key is unsafe; otherwise true, record or not.
+    // True when no record is left under the key, including when there was none; false when
+    // caching is off, the key is unsafe, or the entry could not be removed.
     bool InvalidateGuidFromCache(const std::string& key);
     // Deletes every entry older than the expiry, after the listing is closed. False only when
     // the directory cannot be listed.
@@ -64,7 +67,8 @@ public:
     void DecodeString(const std::string& record, std::string& first, std::string& second,
                       std::string& third) const;
 
-    // The file store under the record format; call only after a successful Init.
+    // The file store under the record format; call only after a successful Init. ReadGuidData
+    // gives the file's bytes exactly as WriteGuidData stored them, NUL bytes included.
     bool WriteGuidData(const std::string& key, const std::string& data);
     bool ReadGuidData(const std::string& key, std::string& data);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <boost/json.hpp>
 
 #include <ctime>
 #include <filesystem>
@@ -33,14 +34,36 @@ protected:
 
     // A record file as the cache writes it, aged by `age` seconds.
     void Plant(const std::string& key, const std::string& content, long age) {
-        const std::string path = cacheDir + "/" + key;
-        std::ofstream(path) << content;
-        const time_t when = std::time(nullptr) - age;
-        const struct timeval times[2] = {{when, 0}, {when, 0}};
-        ::utimes(path.c_str(), times);
+        std::ofstream(cacheDir + "/" + key) << content;
+        Age(key, age);
     }
 
-    bool Exists(const std::string& key) { return std::filesystem::exists(cacheDir + "/" + key); }
+    // The entry's own times (a symbolic link's, not its target's).
+    void Age(const std::string& key, long age) {
+        const time_t when = std::time(nullptr) - age;
+        const struct timeval times[2] = {{when, 0}, {when, 0}};
+        ::lutimes((cacheDir + "/" + key).c_str(), times);
+    }
+
+    bool Exists(const std::string& key) {
+        return std::filesystem::exists(std::filesystem::symlink_status(cacheDir + "/" + key));
+    }
+
+    // Parsed strictly: Boost.JSON refuses text that is not UTF-8.
+    static boost::json::value Json(const CommandResult& result) {
+        boost::json::error_code error;
+        boost::json::value value = boost::json::parse(result.out, error);
+        EXPECT_FALSE(error) << result.out << result.err;
+        return value;
+    }
+
+    static std::vector<std::string> Keys(const boost::json::value& entries) {
+        std::vector<std::string> keys;
+        for (const auto& entry : entries.as_array()) {
+            keys.emplace_back(entry.at("key").as_string());
+        }
+        return keys;
+    }
 
     CommandResult Tool(const std::string& arguments) {
         return RunCommand(Quote(VSGUIDCACHE) + " --config " + Quote(config) + " " + arguments);
@@ -71,11 +94,14 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-b +id-2 +esx-02 +/ds/b +2h +expired"));
     EXPECT_THAT(table.out, HasSubstr("2 entries"));
 
-    const CommandResult json = Tool("--json list");
+    const CommandResult json = Tool("list --json");
     ASSERT_EQ(json.exitCode, 0);
     EXPECT_THAT(json.out, HasSubstr("\"expirySeconds\":600"));
     EXPECT_THAT(json.out, HasSubstr("{\"key\":\"vm-b\",\"first\":\"id-2\",\"second\":\"esx-02\","
-                                    "\"third\":\"/ds/b\",\"ageSeconds\":7200,\"expired\":true"));
+                                    "\"third\":\"/ds/b\",\"ageSeconds\":"));
+    // The tool runs a moment after the file was stamped: the age may have grown by a second.
+    EXPECT_THAT(Json(json).at("entries").at(1).at("ageSeconds").as_int64(),
+                ::testing::AllOf(::testing::Ge(7200), ::testing::Le(7201)));
     EXPECT_TRUE(Exists("vm-b")) << "listing must not sweep";
 }
 
@@ -116,26 +142,60 @@ TEST_F(CacheTool, SweepDryRunShowsWhatWouldGoThenSweepRemovesIt) {
           "0x17"
           "f",
           601);
+    std::filesystem::create_symlink(root.File("nowhere"), cacheDir + "/dangling");
+    Age("dangling", 7200);
+    std::filesystem::create_directory(cacheDir + "/subdir");  // no sweep deletes a directory
+    Age("subdir", 7200);
+    const std::vector<std::string> old{"dangling", "old"};
     const CommandResult dry = Tool("sweep --dry-run");
     ASSERT_EQ(dry.exitCode, 0) << dry.err;
     EXPECT_THAT(dry.out, HasSubstr("old"));
     EXPECT_THAT(dry.out, ::testing::Not(HasSubstr("fresh")));
-    EXPECT_TRUE(Exists("old"));
+    EXPECT_EQ(Keys(Json(Tool("--json sweep --dry-run")).at("wouldRemove")), old);
+    EXPECT_TRUE(Exists("old") && Exists("dangling"));
 
     const CommandResult sweep = Tool("--json sweep");
     ASSERT_EQ(sweep.exitCode, 0) << sweep.err;
-    EXPECT_THAT(sweep.out, HasSubstr("\"removed\":[{\"key\":\"old\""));
-    EXPECT_FALSE(Exists("old"));
-    EXPECT_TRUE(Exists("fresh"));
+    EXPECT_EQ(Keys(Json(sweep).at("removed")), old);
+    EXPECT_FALSE(Exists("old") || Exists("dangling"));
+    EXPECT_TRUE(Exists("fresh") && Exists("subdir"));
+}
+
+TEST_F(CacheTool, JsonIsUtf8WhateverBytesTheCacheHolds) {
+    ASSERT_ANY_THROW(boost::json::parse("\"caf\xe9\"")) << "the checks below need a strict reader";
+    Plant("vm-\xff", "id0x17esx0x17caf\xe9", 7200);
+    const boost::json::value list = Json(Tool("--json list")).at("entries").at(0);
+    const boost::json::value dry = Json(Tool("--json sweep --dry-run")).at("wouldRemove").at(0);
+    for (const auto& entry : {list, dry, Json(Tool("--json get " + Quote("vm-\xff")))}) {
+        EXPECT_EQ(entry.at("key"), "vm-\u00ff");
+        EXPECT_EQ(entry.at("first"), "id");
+        EXPECT_EQ(entry.at("third"), "caf\u00e9");
+        EXPECT_EQ(entry.at("latin1"), boost::json::array({"key", "third"}));
+    }
 }
 
 TEST_F(CacheTool, NoCacheHereIsExitThree) {
     WriteConfig(0);
     EXPECT_EQ(Tool("put k a b c").exitCode, 3);
+    EXPECT_EQ(Tool("sweep --dry-run").exitCode, 3) << "the sweep would remove nothing";
     EXPECT_TRUE(std::filesystem::exists(cacheDir))
         << "the tool must not act on a switched-off cache";
     WriteConfig(600);
     std::filesystem::remove_all(root.File("jobresults"));
     EXPECT_EQ(Tool("get k").exitCode, 3);
     EXPECT_EQ(Tool("list").exitCode, 3);
+}
+
+TEST_F(CacheTool, RefusesDirectoryNamesThatAreNotPlainNames) {
+    Plant("../job", "", 7200);  // in the job-results directory that "." would make the cache
+    for (const std::string name : {".", "..", "../..", ""}) {
+        for (const char* command :
+             {"list", "sweep --dry-run", "sweep", "get k", "put k a b c", "invalidate k"}) {
+            const CommandResult result = Tool("--dir-name " + Quote(name) + " " + command);
+            EXPECT_EQ(result.exitCode, 3) << command << " " << name;
+            EXPECT_EQ(result.out, "") << command << " " << name;
+            EXPECT_THAT(result.err, HasSubstr("not a plain directory name"));
+        }
+    }
+    EXPECT_TRUE(Exists("../job"));
 }

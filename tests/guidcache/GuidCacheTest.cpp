@@ -128,31 +128,47 @@ TEST_F(GuidCache, RecordFormatIsByteExact) {
                   std::string(w.first) + "|" + w.second + "|" + w.third);
     }
     EXPECT_EQ(ReadFileText(m_strCacheDir + "/rec").size(), 16u) << "no terminator or line end";
+
+    const std::string raw("a\0b0x17", 7);  // the store gives back what it was given
+    std::string back;
+    ASSERT_TRUE(cache.WriteGuidData("raw", raw));
+    ASSERT_TRUE(cache.ReadGuidData("raw", back));
+    EXPECT_EQ(back, raw);
 }
 
-TEST_F(GuidCache, DecodeSetsOnlyWhatItsSeparatorsDelimit) {
+TEST_F(GuidCache, DecodeSetsOnlyWhatItsSeparatorsButOnlyAWholeRecordIsAHit) {
     JXVMGuidCache cache;
     ASSERT_TRUE(cache.Init());
     struct {
         std::string file;
-        const char* expected;  // first|second|third after a lookup from F|S|T
+        const char* decoded;  // first|second|third that DecodeString gives from F|S|T
+        bool hit;             // whole records only; a miss leaves F|S|T
     } const cases[] = {
-        {"no separator", "F|S|T"},
-        {"", "F|S|T"},
-        {"a0x17b", "a|S|T"},
-        {"a0X17b0x17c", "a0X17b|S|T"},  // the separator's x is lower case
-        {"a0x17b0x17c0x17d", "a|b|c0x17d"},
-        {"a0x17b0x170x17", "a|b|0x17"},
-        {"0x170x17", "||"},
-        {std::string("a0x17b0x17c\0tail", 16), "a|b|c"},
-        {std::string("ab\0c0x17d0x17e", 14), "F|S|T"},  // read up to the NUL only
+        {"no separator", "F|S|T", false},
+        {"", "F|S|T", false},
+        {"a0x17b", "a|S|T", false},
+        {"a0X17b0x17c", "a0X17b|S|T", false},  // the separator's x is lower case
+        {"a0x17b0x17c0x17d", "a|b|c0x17d", true},
+        {"a0x17b0x170x17", "a|b|0x17", true},
+        {"0x170x17", "||", true},
+        {std::string("a0x17b0x17c\0", 12), nullptr, false},
+        {std::string(16, '\0'), nullptr, false},  // zeros left by a crash
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        Plant(m_strCacheDir + "/planted", c.file);
+        SCOPED_TRACE(c.file);
         std::string first = "F", second = "S", third = "T";
-        EXPECT_TRUE(cache.LookupGuidCache("planted", first, second, third)) << "a read is a hit";
-        EXPECT_EQ(first + "|" + second + "|" + third, c.expected);
+        if (c.decoded != nullptr) {
+            cache.DecodeString(c.file, first, second, third);
+            EXPECT_EQ(first + "|" + second + "|" + third, c.decoded);
+        }
+        const std::string path = m_strCacheDir + "/planted";
+        Plant(path, c.file);
+        first = "F", second = "S", third = "T";
+        EXPECT_EQ(cache.LookupGuidCache("planted", first, second, third), c.hit);
+        EXPECT_EQ(first + "|" + second + "|" + third, c.hit ? c.decoded : "F|S|T");
+        // A damaged file counts as expired, so the next sweep takes it; a record stays.
+        EXPECT_TRUE(cache.CleanupGuidCache());
+        EXPECT_EQ(fs::exists(path), c.hit);
     }
 }
 

@@ -7,36 +7,31 @@
 #include "CLoDirectory.h"
 #include "CLoFile.h"
 #include "CLoPath.h"
+#include "GuidCacheRules.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
 #include "JXVMGuidCache.h"
 
 namespace {
 
-constexpr unsigned long kDefaultExpiry = 864000;
-// The cache treats a file stamped this little ahead of the clock as just written.
-constexpr int64_t kFutureTolerance = 60;
-
-void Describe(const CacheLocation& location, const std::string& path, CacheEntry& entry) {
-    long modified = 0;
-    if (CLoFile::GetTimes(path.c_str(), nullptr, nullptr, &modified).IsError()) {
+// Age, expiry and what counts as a record come from the cache's own rules, so that the listing
+// and the dry run say exactly what the sweep and a lookup do.
+void Describe(const CacheLocation& location, const std::string& path, int64_t now,
+              CacheEntry& entry) {
+    if (!vsgc::JudgeEntry(path, now, location.expiry, entry.ageSeconds, entry.expired)) {
         return;
     }
-    const int64_t age = static_cast<int64_t>(std::time(nullptr)) - modified;
-    entry.ageSeconds = age < 0 && age >= -kFutureTolerance ? 0 : age;
-    entry.expired =
-        entry.ageSeconds < 0 || static_cast<uint64_t>(entry.ageSeconds) > location.expiry;
-
     char* buffer = nullptr;
     unsigned long size = 0;
     if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError()) {
         return;
     }
     const std::unique_ptr<char[]> owned(buffer);
+    const std::string record = owned ? std::string(owned.get(), size) : std::string();
     // A cache object that was never initialised owns no directory, so it decodes and its
     // destructor's sweep has nothing to touch.
-    JXVMGuidCache().DecodeString(owned.get(), entry.first, entry.second, entry.third);
-    entry.readable = true;
+    JXVMGuidCache().DecodeString(record, entry.first, entry.second, entry.third);
+    entry.readable = vsgc::IsWholeRecord(record);
 }
 
 }  // namespace
@@ -45,11 +40,11 @@ CacheLocation LocateCache(const std::string& dirName) {
     CacheLocation location;
     JXPlatformInfo info;
     location.machine = info.getPhysicalMachine();
-    unsigned long expiry = kDefaultExpiry;
-    info.getNumber("VirtualServer", "nVMGuidCacheTime", &expiry);
+    unsigned long expiry = vsgc::kDefaultCacheTime;
+    info.getNumber(vsgc::kConfigSection, vsgc::kConfigCacheTime, &expiry);
     location.expiry = expiry;
     JXPI_CommClient client;
-    const char* jobResults = location.machine.empty()
+    const char* jobResults = location.machine.empty() || !vsgc::IsSafeName(dirName)
                                  ? nullptr
                                  : client.getJobResultsDirectory(location.machine.c_str());
     if (jobResults != nullptr) {
@@ -65,6 +60,7 @@ bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries
         listing.Open(location.directory.c_str(), "*", true).IsError()) {
         return false;
     }
+    const int64_t now = std::time(nullptr);
     SLoDirEntry item;
     bool end = false;
     while (!end && !listing.GetEntry(&item, end).IsError()) {
@@ -76,7 +72,7 @@ bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries
         entry.key = name;
         std::string path = location.directory;
         LoPathAppend(path, name.c_str(), 0);
-        Describe(location, path, entry);
+        Describe(location, path, now, entry);
         entries.push_back(std::move(entry));
     }
     std::sort(entries.begin(), entries.end(),

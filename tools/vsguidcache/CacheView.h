@@ -12,9 +12,9 @@ struct CacheEntry {
     std::string first;
     std::string second;
     std::string third;
-    bool readable = false;   // false for an entry that is not a regular file
+    bool readable = false;   // a whole record: a regular file that a lookup answers from
     int64_t ageSeconds = 0;  // negative: stamped further in the future than a fresh write
-    bool expired = false;
+    bool expired = false;    // the sweep removes it, whatever kind of entry it is
 };
 
 struct CacheLocation {
@@ -23,7 +23,8 @@ struct CacheLocation {
     uint64_t expiry = 0;    // seconds; 0: caching is switched off
 };
 
-// Resolves the cache directory and expiry the way every cache object does in Init.
+// Resolves the cache directory and expiry the way every cache object does in Init; a name the
+// cache refuses resolves to no directory.
 CacheLocation LocateCache(const std::string& dirName);
 
 // The entries of the directory, sorted by key; false when it cannot be listed.

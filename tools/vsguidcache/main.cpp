@@ -15,12 +15,17 @@
 
 #include <boost/json.hpp>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <set>
+#include <string_view>
 
 #include "CacheView.h"
+#include "GuidCacheRules.h"
 #include "JXVMGuidCache.h"
 
 namespace {
@@ -29,7 +34,7 @@ enum Exit { kOk = 0, kUsage = 1, kMissing = 2, kNoCache = 3, kRefused = 4 };
 
 struct Options {
     std::string config;
-    std::string dirName = "_VM_GUID_CACHE_";
+    std::string dirName = vsgc::kDefaultDirName;
     bool json = false;
     std::string key, first, second, third;
     bool dryRun = false;
@@ -53,10 +58,101 @@ std::string Age(int64_t seconds) {
     return {};
 }
 
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one. Strict, as
+// JSON readers are: shortest form only, no surrogates, nothing beyond U+10FFFF.
+size_t Utf8SequenceLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80) {
+        return 1;
+    }
+    const size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || length > text.size()) {
+        return 0;
+    }
+    uint32_t code = lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (next & 0x3F);
+    }
+    const uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code >= shortest[length] && code <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+bool IsUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const size_t length = Utf8SequenceLength(text);
+        if (length == 0) {
+            return false;
+        }
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
+// Each byte as the code point of the same value: nothing is lost, and a reader gets the bytes
+// back by taking each code point as a byte.
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string text;
+    for (const unsigned char byte : bytes) {
+        if (byte < 0x80) {
+            text += static_cast<char>(byte);
+        } else {
+            text += static_cast<char>(0xC0 | byte >> 6);
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
+// One object of the --json output. Keys, fields and paths are bytes in whatever code page
+// wrote them, but JSON text is UTF-8: a field that is not UTF-8 goes out as Latin-1 and is
+// named in the object's "latin1" list, so that a reader can tell which fields to map back.
+class JsonObject {
+public:
+    JsonObject& Text(boost::json::string_view name, const std::string& bytes) {
+        if (IsUtf8(bytes)) {
+            m_object[name] = bytes;
+        } else {
+            m_object[name] = Latin1ToUtf8(bytes);
+            m_latin1.emplace_back(name);
+        }
+        return *this;
+    }
+    JsonObject& Value(boost::json::string_view name, boost::json::value value) {
+        m_object[name] = std::move(value);
+        return *this;
+    }
+    // The object, with the Latin-1 list last so that the other fields keep their order.
+    boost::json::object Done() {
+        if (!m_latin1.empty()) {
+            m_object["latin1"] = std::move(m_latin1);
+        }
+        return std::move(m_object);
+    }
+
+private:
+    boost::json::object m_object;
+    boost::json::array m_latin1;
+};
+
+void PrintJson(const boost::json::object& object) {
+    std::cout << boost::json::serialize(object) << "\n";
+}
+
 boost::json::object EntryJson(const CacheEntry& e) {
-    return {{"key", e.key},        {"first", e.first},           {"second", e.second},
-            {"third", e.third},    {"ageSeconds", e.ageSeconds}, {"expired", e.expired},
-            {"record", e.readable}};
+    return JsonObject()
+        .Text("key", e.key)
+        .Text("first", e.first)
+        .Text("second", e.second)
+        .Text("third", e.third)
+        .Value("ageSeconds", e.ageSeconds)
+        .Value("expired", e.expired)
+        .Value("record", e.readable)
+        .Done();
 }
 
 void PrintEntries(const Options& o, const CacheLocation& where,
@@ -66,10 +162,11 @@ void PrintEntries(const Options& o, const CacheLocation& where,
         for (const auto& e : entries) {
             list.push_back(EntryJson(e));
         }
-        std::cout << boost::json::serialize(boost::json::object{{"directory", where.directory},
-                                                                {"expirySeconds", where.expiry},
-                                                                {title, std::move(list)}})
-                  << "\n";
+        PrintJson(JsonObject()
+                      .Text("directory", where.directory)
+                      .Value("expirySeconds", where.expiry)
+                      .Value(title, std::move(list))
+                      .Done());
         return;
     }
     std::printf("%s (expiry %s)\n", where.directory.c_str(),
@@ -79,7 +176,7 @@ void PrintEntries(const Options& o, const CacheLocation& where,
     for (const auto& e : entries) {
         std::printf("%-24s %-20s %-20s %-28s %8s  %s\n", e.key.c_str(), e.first.c_str(),
                     e.second.c_str(), e.third.c_str(), Age(e.ageSeconds).c_str(),
-                    !e.readable ? "not a record"
+                    !e.readable ? (e.expired ? "not a record, expired" : "not a record")
                     : e.expired ? "expired"
                                 : "live");
     }
@@ -88,8 +185,7 @@ void PrintEntries(const Options& o, const CacheLocation& where,
 
 void Say(const Options& o, const std::string& key, const char* outcome, const std::string& text) {
     if (o.json) {
-        std::cout << boost::json::serialize(boost::json::object{{"key", key}, {"result", outcome}})
-                  << "\n";
+        PrintJson(JsonObject().Text("key", key).Value("result", outcome).Done());
     } else {
         std::cout << text << "\n";
     }
@@ -100,17 +196,21 @@ int Fail(Exit code, const std::string& message) {
     return code;
 }
 
+int SwitchedOff() {
+    return Fail(kNoCache,
+                std::string("caching is switched off (") + vsgc::kConfigCacheTime + " is 0)");
+}
+
 // Everything but the read-only commands needs a live cache object.
 int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) {
     const CacheLocation where = LocateCache(o.dirName);
     if (where.expiry == 0) {
-        return Fail(kNoCache, "caching is switched off (nVMGuidCacheTime is 0)");
+        return SwitchedOff();
     }
     JXVMGuidCache cache(o.dirName);
     if (!cache.Init()) {
-        return Fail(kNoCache, "no cache here: machine '" + where.machine +
-                                  "' has no job-results directory, or the directory name is "
-                                  "not a plain name");
+        return Fail(kNoCache,
+                    "no cache here: machine '" + where.machine + "' has no job-results directory");
     }
     return work(cache);
 }
@@ -134,11 +234,12 @@ int Get(const Options& o) {
             return Fail(kMissing, "no record under '" + o.key + "'");
         }
         if (o.json) {
-            std::cout << boost::json::serialize(boost::json::object{{"key", o.key},
-                                                                    {"first", first},
-                                                                    {"second", second},
-                                                                    {"third", third}})
-                      << "\n";
+            PrintJson(JsonObject()
+                          .Text("key", o.key)
+                          .Text("first", first)
+                          .Text("second", second)
+                          .Text("third", third)
+                          .Done());
         } else {
             std::cout << first << "\n" << second << "\n" << third << "\n";
         }
@@ -170,16 +271,17 @@ int Invalidate(const Options& o) {
 
 int Sweep(const Options& o) {
     const CacheLocation where = LocateCache(o.dirName);
+    if (where.expiry == 0) {
+        return SwitchedOff();  // the sweep would refuse too: a dry run must not promise more
+    }
     std::vector<CacheEntry> before;
     if (!ReadEntries(where, before)) {
         return Fail(kNoCache, "cannot list the cache directory");
     }
+    // Records or not: the sweep removes whatever the rule calls expired.
     std::vector<CacheEntry> going;
-    for (const auto& e : before) {
-        if (e.readable && e.expired) {
-            going.push_back(e);
-        }
-    }
+    std::copy_if(before.begin(), before.end(), std::back_inserter(going),
+                 [](const CacheEntry& e) { return e.expired; });
     if (o.dryRun) {
         PrintEntries(o, where, going, "wouldRemove");
         return kOk;
@@ -211,6 +313,7 @@ int main(int argc, char** argv) {
     Options o;
     CLI::App app{"Inspect and maintain the agent's VM GUID cache directory."};
     app.require_subcommand(1);
+    app.fallthrough();  // global options after the subcommand too, as people type them
     app.add_option("--config", o.config, "agent configuration file (default: $VSAGENT_CONFIG)");
     app.add_option("--dir-name", o.dirName, "cache directory name")->capture_default_str();
     app.add_flag("--json", o.json, "machine-readable output");
@@ -232,6 +335,13 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kOk : kUsage;
+    }
+    // "." or ".." would make the job-results directory, or its parent, the cache to list or
+    // sweep; the library refuses such names, and so does its view.
+    if (!vsgc::IsSafeName(o.dirName)) {
+        return Fail(kNoCache, "'" + o.dirName +
+                                  "' is not a plain directory name (not empty, "
+                                  "'.' or '..', no '/')");
     }
     if (!o.config.empty()) {
         ::setenv("VSAGENT_CONFIG", o.config.c_str(), 1);
