@@ -59,6 +59,26 @@ std::string FormatArgument(const char* format, va_list args) {
     return text;
 }
 
+// Every byte but RFC 3986's unreserved characters as %XX: what the transport's escaping gives.
+std::string PercentEncode(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size() * 3);
+    for (const unsigned char byte : text) {
+        const bool unreserved = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+                                (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '.' ||
+                                byte == '_' || byte == '~';
+        if (unreserved) {
+            encoded += static_cast<char>(byte);
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
 }  // namespace
 
 // The header lines of one request. The outermost request empties the transport's list; a
@@ -287,6 +307,9 @@ void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
 }
 
 std::string CVSRestApiConnection::getLastCurlError() {
+    // Under the request lock, so a caller on another thread reads the text of a finished
+    // exchange, not one the transport is writing (the lock is recursive for LogError).
+    JxCriticalSectionLock lock(&m_csLock);
     const char* text = m_pCurl->GetCurlErrorBuffer();
     return text != nullptr ? std::string(text) : std::string();
 }
@@ -305,7 +328,9 @@ std::string CVSRestApiConnection::UrlEncode(const std::string& text) {
     m_pCurl->JXLibCurlUrlEscape(text, result);
     if (result.empty()) {
         m_debug.Error(kUrlEncodeLabel, "Failed to encode [%s] - result empty", text.c_str());
-        result = text;
+        // The caller still gets a usable string, but never the raw text: "a&b=c" handed back
+        // unencoded would add a parameter of its own to the query.
+        result = PercentEncode(text);
     } else {
         m_debug.DebugLvl(kUrlEncodeLabel, 2, "Encoded [%s]=>[%s]", text.c_str(), result.c_str());
     }

@@ -126,6 +126,20 @@ TEST(RestEndToEnd, RefusedPortGivesLibcurlText) {
     const auto lines = log.From(kLogError);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0].message, HasSubstr("Couldn't connect to server] [0]. GET [http://"));
+
+    // Read from another thread while requests fail: always the text of a finished exchange.
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string text = client.getLastCurlError();
+            EXPECT_TRUE(text.empty() || text.find("Couldn't connect") != std::string::npos) << text;
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(client.get("vms", response, nullptr));
+    }
+    done = true;
+    reader.join();
 }
 
 TEST(RestEndToEnd, HttpsVerifiesAgainstTheCaFile) {

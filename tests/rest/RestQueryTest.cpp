@@ -73,12 +73,13 @@ TEST(UrlEncode, EmptyResultGivesTheInputBack) {
     QueryConnection conn;
     EXPECT_EQ(conn.UrlEncode(""), "");
     RecordingConnection fake;  // a transport that answers with nothing
-    EXPECT_EQ(fake.UrlEncode("a b"), "a b");
+    // Never the raw text: it would add parameters of its own to the query.
+    EXPECT_EQ(fake.UrlEncode("a b&c=d\xe9-._~"), "a%20b%26c%3Dd%E9-._~");
     const auto lines = log.From(kUrlEncode);
     ASSERT_EQ(lines.size(), 2u);
     for (const auto& line : lines) {
         EXPECT_EQ(line.kind, TqDebugRecord::Error);
     }
     EXPECT_EQ(lines[0].message, "Failed to encode [] - result empty");
-    EXPECT_EQ(lines[1].message, "Failed to encode [a b] - result empty");
+    EXPECT_EQ(lines[1].message, "Failed to encode [a b&c=d\xe9-._~] - result empty");
 }
