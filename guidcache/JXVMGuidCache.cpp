@@ -128,9 +128,12 @@ bool JXVMGuidCache::CacheGuid(const std::string& key, const std::string& first,
 
 bool JXVMGuidCache::LookupGuidCache(const std::string& key, std::string& first, std::string& second,
                                     std::string& third) {
+    // A record the sweep would remove is past the age the agent trusts it for, whether or not
+    // a sweep has run yet: a miss, not a stale answer.
     std::string path;
     std::string record;
-    if (m_nCacheTime == 0 || !KeyPath(key, path) || !ReadGuidData(key, record)) {
+    if (m_nCacheTime == 0 || !KeyPath(key, path) || _IsGuidFileOlder(path) ||
+        !ReadGuidData(key, record)) {
         return false;
     }
     // A damaged file would hand the caller its own old strings, or a cut field, as the

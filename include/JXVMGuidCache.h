@@ -8,7 +8,8 @@
 // where the separator is the four-character text 0x17, not the control byte, with no header,
 // length or line end. Records older than the configured expiry ("nVMGuidCacheTime" in section
 // "VirtualServer", seconds, default 864000; 0 switches caching off) are removed by the sweep,
-// which every cache object runs when it is destroyed. Lookups do not test a record's age.
+// which every cache object runs when it is destroyed. A lookup answers only from a record the
+// sweep would keep: an expired record is a miss even before a sweep has removed it.
 //
 // What the cache refuses, where a plain reading of the interface would touch the wrong files
 // or store data that cannot come back:
@@ -48,9 +49,9 @@ public:
     // True when the record was written, or when caching is off and the record is valid.
     bool CacheGuid(const std::string& key, const std::string& first, const std::string& second,
                    const std::string& third);
-    // True when the key's record was found and read; the outputs are set only then. A file
-    // that is not a whole record (fewer than two separators, or a NUL byte) is a miss, and is
-    // stamped expired so that the next sweep removes it.
+    // True when the key's record was found, is within the expiry and was read; the outputs are
+    // set only then. A file that is not a whole record (fewer than two separators, or a NUL byte)
+    // is a miss, and is stamped expired so that the next sweep removes it.
     bool LookupGuidCache(const std::string& key, std::string& first, std::string& second,
                          std::string& third);
     // True when no record is left under the key, including when there was none; false when

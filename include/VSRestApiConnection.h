@@ -61,11 +61,13 @@ public:
     void appendQueryStringArgument(std::string& query, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
 
-    // Percent-encodes text through the transport; gives text back unchanged (and logs an
-    // error) when the transport produces nothing.
+    // Percent-encodes text through the transport. When the transport produces nothing for a
+    // non-empty text it logs an error and encodes the text itself (every byte but A-Z a-z 0-9
+    // - . _ ~ as %XX): the raw text is never handed back.
     std::string UrlEncode(const std::string& text);
 
-    // The transport's most recent error text; empty when it has none.
+    // The transport's most recent error text; empty when it has none. Takes the request lock,
+    // so it waits for a request under way on another thread.
     std::string getLastCurlError();
 
 protected:

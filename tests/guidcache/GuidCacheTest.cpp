@@ -183,9 +183,12 @@ TEST_F(GuidCache, OperationsWithCachingOn) {
     ASSERT_TRUE(cache.CacheGuid("vm", std::string(100, 'a'), "b", "c"));
     ASSERT_TRUE(cache.CacheGuid("vm", "x", "y", "z"));
     EXPECT_EQ(fs::file_size(m_strCacheDir + "/vm"), 11u) << "replaced, not overwritten in place";
-    Stamp(m_strCacheDir + "/vm", std::time(nullptr) - 30 * kDay);  // lookups ignore age
     ASSERT_TRUE(cache.LookupGuidCache("vm", first, second, third));
     EXPECT_EQ(first + second + third, "xyz");
+    Stamp(m_strCacheDir + "/vm", std::time(nullptr) - 30 * kDay);  // expired, not yet swept
+    first = "F";
+    EXPECT_FALSE(cache.LookupGuidCache("vm", first, second, third)) << "no stale answer";
+    EXPECT_EQ(first + second + third, "Fyz");
 
     EXPECT_TRUE(cache.InvalidateGuidFromCache("vm"));
     EXPECT_FALSE(fs::exists(m_strCacheDir + "/vm"));
