@@ -85,6 +85,23 @@ protected:
     virtual void LogError(HTTP_REQ_TYPE verb, const std::string& url, const std::string& body,
                           const std::string& response);
 
+    // Whether a request carries secrets in its bodies (a login, a token exchange). sendReq asks
+    // once per request, after the connected check; for a secret request the exchange lines of
+    // LogRequest, LogResponse and LogError name only the bodies' lengths ("[312 bytes
+    // withheld]") at every level, while m_bSecretExchange is true. The base class marks
+    // nothing. A request made from a hook is asked about on its own, and the outer request's
+    // marking comes back when it ends.
+    //
+    //     bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+    //                          const VSRestApiRequestOptions*) override {
+    //         return verb == HTTP_REQ_POST && resource == "session";  // the login
+    //     }
+    //
+    // (The log masks passwords, tokens and cookies it recognises in every line anyway; marking
+    // keeps the bodies out whatever shape their secrets take.)
+    virtual bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+                                 const VSRestApiRequestOptions* options);
+
     JXLibCurl* m_pCurl;  // owned; a client may replace it with its own transport
     JxCriticalSection m_csLock;
     bool m_bConnected;
@@ -98,9 +115,11 @@ protected:
     std::string m_strAux2;
     bool m_bDebugEnabled;
     bool m_bUseLoginHeaders;
+    bool m_bSecretExchange;  // the request under way is secret (see isSecretRequest)
 
 private:
     class HeaderScope;
+    std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
 
     int m_nRequestDepth;  // requests under way on this thread, nested ones included

@@ -13,6 +13,9 @@ constexpr const char* kLabel =
     "bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE, const char*, const void*, "
     "long unsigned int, bool, bool, const char*)";
 
+constexpr const char* kTraceLabel =
+    "int JXLibCurl::Trace(CURL*, curl_infotype, char*, size_t, void*)";
+
 constexpr long kDefaultConnectTimeoutSeconds = 30;
 constexpr long kDefaultLowSpeedLimitBytes = 1;
 constexpr long kDefaultLowSpeedTimeSeconds = 60;
@@ -79,6 +82,8 @@ struct JXLibCurl::Impl {
     TqDebug debug{nullptr};
 
     void ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
+    void Trace(curl_infotype type, const char* data, size_t size);
+    static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
     HeaderList BuildRequestHeaders() const;
 };
@@ -89,6 +94,10 @@ void JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool v
     curl_easy_reset(h);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, owner->m_szErrorBuffer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, verbose ? 1L : 0L);
+    // The trace goes through the log, which masks secrets, instead of to stderr; it is set
+    // always, so that CURLOPT_VERBOSE set later through the option setter is traced the same.
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Impl::TraceCallback);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, skipSslVerify ? 0L : 2L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kDefaultConnectTimeoutSeconds);
@@ -103,6 +112,47 @@ void JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool v
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectInto);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
     }
+}
+
+// One log record per line of text or header. Bodies are only counted: they are the exchange
+// log's business, which knows the requests whose bodies must not be logged at all.
+void JXLibCurl::Impl::Trace(curl_infotype type, const char* data, size_t size) {
+    const char* mark = type == CURLINFO_TEXT         ? "* "
+                       : type == CURLINFO_HEADER_IN  ? "< "
+                       : type == CURLINFO_HEADER_OUT ? "> "
+                       : type == CURLINFO_DATA_IN    ? "< "
+                       : type == CURLINFO_DATA_OUT   ? "> "
+                                                     : nullptr;
+    if (mark == nullptr) {
+        return;  // TLS records
+    }
+    if (type == CURLINFO_DATA_IN || type == CURLINFO_DATA_OUT) {
+        debug.DebugLvl(kTraceLabel, 0, "%s[%zu bytes of data]", mark, size);
+        return;
+    }
+    const char* end = data + size;
+    for (const char* line = data; line < end;) {
+        const char* stop = static_cast<const char*>(std::memchr(line, '\n', end - line));
+        const char* next = stop != nullptr ? stop + 1 : end;
+        stop = stop != nullptr ? stop : end;
+        if (stop > line && stop[-1] == '\r') {
+            --stop;
+        }
+        if (stop > line) {
+            debug.DebugLvl(kTraceLabel, 0, "%s%.*s", mark, static_cast<int>(stop - line), line);
+        }
+        line = next;
+    }
+}
+
+int JXLibCurl::Impl::TraceCallback(CURL* /*handle*/, curl_infotype type, char* data, size_t size,
+                                   void* impl) {
+    try {
+        static_cast<Impl*>(impl)->Trace(type, data, size);
+    } catch (...) {
+        // Nothing may cross libcurl's C frames; a lost trace line changes no outcome.
+    }
+    return 0;
 }
 
 // Every verb sets the same four options, so nothing of the previous request survives on the

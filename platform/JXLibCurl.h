@@ -8,9 +8,13 @@
 //  - JXLibCurlInit(contentType, skipSslVerify, verbose, writeCallback) makes the object ready
 //    for requests and may be called again; it restores the defaults below and forgets options
 //    set before it. Every request carries "Content-Type: <contentType>". skipSslVerify switches
-//    peer and host verification off (on by default). verbose turns on libcurl's own trace on
-//    stderr. A non-null writeCallback receives the response body instead of the object's
-//    buffer (libcurl's write-callback form; its last argument is this object).
+//    peer and host verification off (on by default). verbose turns on libcurl's trace, which
+//    goes to the object's debug log at level 0, one record per line ("* " for libcurl's own
+//    text, "> " for request header lines, "< " for response header lines, bodies as their
+//    byte counts only), masked like every record (see TqDebug.h); CURLOPT_VERBOSE set through
+//    the integer option setter does the same. A non-null writeCallback receives the response body
+//    instead of the object's buffer (libcurl's write-callback form; its last argument is this
+//    object).
 //  - Option setters pass a libcurl option through and hold for all later exchanges until the
 //    next init. Defaults: connect timeout 30 s; a transfer slower than 1 byte/s for 60 s is
 //    aborted (CURLOPT_CONNECTTIMEOUT, CURLOPT_LOW_SPEED_LIMIT, CURLOPT_LOW_SPEED_TIME).

@@ -107,6 +107,7 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
         if (auto sink = CurrentSink()) {
             TqDebugRecord record{kind, level, function ? function : "",
                                  FormatMessage(format ? format : "", args)};
+            TqDebugMaskSecrets(record.message);
             (*sink)(record);
             return;
         }
@@ -120,7 +121,9 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
     AppendPrefix(line, kind == TqDebugRecord::Error ? -1 : level);
     line += function ? function : "";
     line += ": ";
-    line += FormatMessage(format ? format : "", args);
+    std::string message = FormatMessage(format ? format : "", args);
+    TqDebugMaskSecrets(message);  // after the filter: a record not written costs nothing
+    line += message;
     line += '\n';
     static std::mutex writeMutex;  // keeps records whole when the destination is a pipe
     std::lock_guard<std::mutex> lock(writeMutex);

@@ -18,6 +18,11 @@
 //     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
 // A filtered-out record costs one comparison: nothing is formatted.
 //
+// Every record is passed through TqDebugMaskSecrets before it is written or handed to a sink,
+// so no log line carries a password, token or session cookie. A host platform that replaces
+// this log must do the same: the library and the transport log request bodies, URLs and
+// header lines as they are.
+//
 // A host that routes records elsewhere (and tests) can install a sink. The sink receives every
 // call, unfiltered, in place of the default destination.
 #pragma once
@@ -53,6 +58,22 @@ struct TqDebugRecord {
 };
 
 using TqDebugSink = std::function<void(const TqDebugRecord&)>;
+
+// Replaces, in place, the value of everything in `text` that is shaped like a secret with
+// "***", leaving the rest as it was:
+//  - a JSON member ("name": "value" or "name": 123), an XML attribute (name="value" or
+//    name='value'), an XML element (<name>value</name>, any namespace prefix) or a form or
+//    query-string parameter (name=value, up to "&", a blank, a quote or a bracket) whose name is
+//    password, passwd, pwd, secret, token, access_token, refresh_token, id_token, api_key,
+//    apikey, session, sessionid, authorization or client_secret, in any letter case and with
+//    "_" or "-" anywhere ("session_id", "API-KEY"), or that ends in one of them after "_", "-"
+//    or a change from lower to upper case ("X-Session-Token", "userPassword", "db_pwd");
+//    "tokenizer" and "keyboard" are not secret names;
+//  - the value of a header line ("Name: value" at the start of a line, also after a trace's
+//    "> ", "< " or "* ") named Authorization, Proxy-Authorization, Cookie or Set-Cookie, one
+//    with a secret name, or any whose name contains token, session, secret or key.
+// An empty value stays empty.
+void TqDebugMaskSecrets(std::string& text);
 
 // Process-wide; receives every call, unfiltered; an empty function restores the default;
 // returns the previous sink.

@@ -119,6 +119,7 @@ CVSRestApiConnection::CVSRestApiConnection()
       m_nPort(0),
       m_bDebugEnabled(false),
       m_bUseLoginHeaders(false),
+      m_bSecretExchange(false),
       m_nRequestDepth(0) {
     // Last, so that a throwing transport constructor leaves nothing behind to free.
     m_pCurl = new JXLibCurl();
@@ -219,6 +220,13 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
                       "Error:Connect module has to be called before making any queries.");
         return false;
     }
+    // Restored on every way out, so an outer request keeps its own marking after a nested one.
+    struct SecretScope {
+        bool& flag;
+        const bool outer;
+        ~SecretScope() { flag = outer; }
+    } const secretScope{m_bSecretExchange, m_bSecretExchange};
+    m_bSecretExchange = isSecretRequest(verb, resource, options);
     std::string url;
     computeUrl(m_strServer, resource, options, url);
     const HeaderScope headerScope(*m_pCurl, m_nRequestDepth);
@@ -278,19 +286,34 @@ bool CVSRestApiConnection::saveLoginCurlHeaders() {
     return true;
 }
 
+bool CVSRestApiConnection::isSecretRequest(HTTP_REQ_TYPE /*verb*/, const std::string& /*resource*/,
+                                           const VSRestApiRequestOptions* /*options*/) {
+    return false;
+}
+
+// The body as an exchange line shows it: whole, or for a secret request its length only.
+std::string CVSRestApiConnection::Loggable(const std::string& body) const {
+    if (!m_bSecretExchange || body.empty()) {
+        return body;
+    }
+    return "[" + std::to_string(body.size()) + " bytes withheld]";
+}
+
 void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url,
                                       const std::string& body) {
     if (body.empty()) {
         return;
     }
     m_debug.DebugLvl(kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
-                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), body.c_str());
+                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
+                     m_bSecretExchange ? Loggable(body).c_str() : body.c_str());
 }
 
 void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                                        const std::string& response) {
     m_debug.DebugLvl(kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
-                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), response.c_str());
+                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
+                     m_bSecretExchange ? Loggable(response).c_str() : response.c_str());
 }
 
 void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
@@ -299,10 +322,10 @@ void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
                   static_cast<int>(m_pCurl->GetHttpErrorCode()),
                   JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
     if (!body.empty()) {
-        m_debug.Error(kLogErrorLabel, "  Req: [%s]", body.c_str());
+        m_debug.Error(kLogErrorLabel, "  Req: [%s]", Loggable(body).c_str());
     }
     if (!response.empty()) {
-        m_debug.Error(kLogErrorLabel, "  Rsp: [%s]", response.c_str());
+        m_debug.Error(kLogErrorLabel, "  Rsp: [%s]", Loggable(response).c_str());
     }
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "LogCapture.h"
 #include "TestServer.h"
 
 using ::testing::HasSubstr;
@@ -130,6 +131,38 @@ TEST(JXLibCurl, ErrorStatusKeepsBodyAndSaysWhichStatus) {
     EXPECT_EQ(curl.GetHttpErrorCode(), 200);
     EXPECT_STREQ(curl.GetCurlErrorBuffer(), "");
     EXPECT_EQ(Body(curl), "fine");
+}
+
+TEST(JXLibCurl, VerboseTraceGoesThroughTheLogWithSecretsMasked) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "sid=s3cr3t-c00kie");
+        res.set_content("hello", "text/plain");
+    });
+    LogCapture capture;
+    JXLibCurl curl;
+    ASSERT_TRUE(curl.JXLibCurlInit("application/json", false, true, nullptr));
+    ASSERT_TRUE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "Authorization: Bearer t0ken-1"));
+    const std::string body = R"({"password":"pw-9"})";
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_POST, Url(server, "/x").c_str(), body.data(),
+                                             body.size(), false, false, nullptr));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "libcurl's own trace is off";
+
+    std::vector<std::string> trace;
+    for (const auto& r : capture.Records()) {
+        EXPECT_EQ(r.level, 0);
+        trace.push_back(r.message);
+        for (const char* secret : {"t0ken-1", "s3cr3t", "pw-9"}) {
+            EXPECT_EQ(r.message.find(secret), std::string::npos) << r.message;
+        }
+    }
+    using ::testing::Contains;
+    EXPECT_THAT(trace, Contains("> POST /x HTTP/1.1"));
+    EXPECT_THAT(trace, Contains("> Authorization: ***"));
+    EXPECT_THAT(trace, Contains("> [19 bytes of data]"));
+    EXPECT_THAT(trace, Contains("< Set-Cookie: ***"));
+    EXPECT_THAT(trace, Contains("< [5 bytes of data]"));
 }
 
 TEST(JXLibCurl, OptionSettersRefuseOptionsOfAnotherType) {

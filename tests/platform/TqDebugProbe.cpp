@@ -13,7 +13,7 @@ namespace {
 const char* const kLabel = "int main(int, char**)";
 
 void Basic(TqDebug& log) {
-    log.Error(kLabel, "error %d [%s]", 7, "text");
+    log.Error(kLabel, "error %d [%s] password=%s", 7, "text", "hunter2");
     log.DebugLvl(kLabel, 0, "level zero");
     log.DebugLvl(kLabel, 2, "level two");
     log.DebugLvl(kLabel, 3, "level three");

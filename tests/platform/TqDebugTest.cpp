@@ -79,6 +79,43 @@ TEST(TqDebugSink, LongMessagesAreFormattedWhole) {
     EXPECT_EQ(capture.Records()[0].message, "[" + big + "]");
 }
 
+TEST(TqDebugSink, SecretsAreMaskedAndTheRestOfTheLineStays) {
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        // JSON members, any case, with prefixes and suffixes
+        {R"({"user":"admin","password":"p@ss\"w"})", R"({"user":"admin","password":"***"})"},
+        {R"({"Access_Token": "abc", "expires": 30})", R"({"Access_Token": "***", "expires": 30})"},
+        {R"({"userPassword":"x","sessionId":42,"API-KEY":"k"})",
+         R"({"userPassword":"***","sessionId":***,"API-KEY":"***"})"},
+        {R"({"tokenizer":"a","keyboard":"b","token_count":3})",
+         R"({"tokenizer":"a","keyboard":"b","token_count":3})"},
+        // XML attributes and elements
+        {R"(<login user="admin" password="wrongpass"/>)",
+         R"(<login user="admin" password="***"/>)"},
+        {"<a CLIENT_SECRET='s'><ns:refresh_token>r</ns:refresh_token><id>7</id></a>",
+         "<a CLIENT_SECRET='***'><ns:refresh_token>***</ns:refresh_token><id>7</id></a>"},
+        // form bodies and query strings
+        {"user=admin&passwd=hunter2&keep=1", "user=admin&passwd=***&keep=1"},
+        {"Computed URL [https://h/api?apikey=k1&db_pwd=p2]",
+         "Computed URL [https://h/api?apikey=***&db_pwd=***]"},
+        // header lines, also in a trace
+        {"Authorization: Bearer eyJ0", "Authorization: ***"},
+        {"> Cookie: sid=1; theme=dark\r\n< Set-Cookie: sid=2\nX-Session-Token: t",
+         "> Cookie: ***\r\n< Set-Cookie: ***\nX-Session-Token: ***"},
+        {"X-Api-Key: k\nProxy-Authorization: Basic q\nContent-Type: text/xml\nAccept: */*",
+         "X-Api-Key: ***\nProxy-Authorization: ***\nContent-Type: text/xml\nAccept: */*"},
+        // nothing to hide
+        {"Error: [HTTP error 401] [401]. POST [http://h/session]",
+         "Error: [HTTP error 401] [401]. POST [http://h/session]"},
+        {"password= token", "password= token"},
+    };
+    LogCapture capture;
+    TqDebug log(nullptr);
+    for (const auto& [line, masked] : lines) {
+        log.Error("f()", "%s", line.c_str());
+        EXPECT_EQ(capture.Records().back().message, masked);
+    }
+}
+
 TEST(TqDebugDestination, FileAndThresholdFromEnvironment) {
     TempDir dir;
     const std::string file = dir.File("agent.log");
@@ -89,7 +126,9 @@ TEST(TqDebugDestination, FileAndThresholdFromEnvironment) {
     const auto lines = Lines(ReadFileText(file));
     ASSERT_EQ(lines.size(), 3u) << ReadFileText(file);
     EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(kStamp + R"(ERROR   int main\(int, char\*\*\): error 7 \[text\])")))
+        lines[0],
+        std::regex(kStamp +
+                   R"(ERROR   int main\(int, char\*\*\): error 7 \[text\] password=\*\*\*)")))
         << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(kStamp + "DEBUG-0 int main.*: level zero")))
         << lines[1];
@@ -106,7 +145,7 @@ TEST(TqDebugDestination, DefaultIsStderrWithThresholdZero) {
     const auto lines = Lines(RunProbe("", "basic", &status));
     EXPECT_EQ(status, 0);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_THAT(lines[0], HasSubstr("ERROR   int main(int, char**): error 7 [text]"));
+    EXPECT_THAT(lines[0], HasSubstr("ERROR   int main(int, char**): error 7 [text] password=***"));
     EXPECT_THAT(lines[1], HasSubstr("DEBUG-0 int main(int, char**): level zero"));
 }
 

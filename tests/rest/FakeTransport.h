@@ -112,8 +112,13 @@ public:
     bool Connected() const { return m_bConnected; }
 
     std::vector<std::string> events;
+    std::string secretResource;  // requests for it are marked secret
 
 protected:
+    bool isSecretRequest(HTTP_REQ_TYPE, const std::string& resource,
+                         const VSRestApiRequestOptions*) override {
+        return resource == secretResource;
+    }
     bool computeUrl(const std::string& server, const std::string& resource,
                     const VSRestApiRequestOptions* options, std::string& url) override {
         events.push_back("computeUrl");

@@ -327,6 +327,34 @@ TEST_F(RestConnection, FailureLinesForEmptyAndNonEmptyBodies) {
     EXPECT_THAT(Messages(log.From(kLogError)), ElementsAre("Error: [] [0]. PUT [http://host/vms]"));
 }
 
+TEST_F(RestConnection, SecretRequestsShowOnlyTheLengthsOfTheirBodies) {
+    Connect();
+    conn.enableDebug();
+    conn.secretResource = "session";
+    std::string response;
+    conn.Curl().response = "tok-123";
+    ASSERT_TRUE(conn.post("session", "user=a&pw=b", response, nullptr));
+    EXPECT_EQ(response, "tok-123") << "only the log is spared the body";
+    conn.Curl().sendResult = false;
+    EXPECT_FALSE(conn.post("session", "abc", response, nullptr));
+    conn.Curl().sendResult = true;
+    ASSERT_TRUE(conn.post("vms", "open", response, nullptr));
+
+    std::vector<std::string> lines;
+    for (const auto& r : log.Records()) {
+        if (r.function == kLogRequest || r.function == kLogResponse || r.function == kLogError) {
+            lines.push_back(r.message);
+        }
+    }
+    EXPECT_THAT(lines, ElementsAre("Request to POST [http://host/session]:\n[11 bytes withheld] ",
+                                   "Response from POST [http://host/session]:\n[7 bytes withheld] ",
+                                   "Request to POST [http://host/session]:\n[3 bytes withheld] ",
+                                   "Error: [] [200]. POST [http://host/session]",
+                                   "  Req: [[3 bytes withheld]]", "  Rsp: [[7 bytes withheld]]",
+                                   "Request to POST [http://host/vms]:\nopen ",
+                                   "Response from POST [http://host/vms]:\ntok-123 "));
+}
+
 TEST_F(RestConnection, ResponseBytesAreCopiedExactly) {
     Connect();
     std::string response = "old";
