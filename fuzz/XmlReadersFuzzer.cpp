@@ -1,7 +1,9 @@
-// Arbitrary XML text parsed by Xerces' own DOM parser, then every reader and matcher of
-// CVSXMLParser on every node of whatever document came out (a failed parse can leave a partial
-// one): the document node, elements, attributes, text, comments, processing instructions, the
-// document type with its entities and notations, entity references.
+// Arbitrary XML text read by CVSXMLDocument, then every reader and matcher of CVSXMLParser on
+// every node of the document it accepted: the document node, elements, attributes, text,
+// comments, processing instructions, the document type with its entities and notations, entity
+// references. A refused text keeps no tree, so there is nothing to visit; the reader's own
+// contract is checked on every input instead: no exception but exhaustion leaves Parse, a
+// failure holds a message and no document, a success a root and no message.
 //
 // Only the exceptions that the readers document may leave them: Xerces' NumberFormatException
 // from the 32-bit readers, std::invalid_argument and std::out_of_range ("stoull") from the
@@ -9,20 +11,17 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/NumberFormatException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
-#include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/XMLException.hpp>
 
 #include "FuzzSupport.h"
+#include "VSXMLDocument.h"
 #include "VSXMLParser.h"
 
 using vsfuzz::Require;
@@ -153,6 +152,19 @@ void Visit(CVSXMLParser& xml, DOMDocument* document) {
     }
 }
 
+// Parse's outcome is all or nothing: a tree without a message, or a message without a tree.
+void CheckOutcome(const CVSXMLDocument& document, bool parsed) {
+    if (parsed) {
+        Require(document.Root() != nullptr, "an accepted text has a root element");
+        Require(document.ErrorMessage().empty(), "an accepted text has no error message");
+        Require(document.ErrorLine() == 0 && document.ErrorColumn() == 0,
+                "an accepted text has no error position");
+    } else {
+        Require(document.Document() == nullptr, "a refused text keeps no document");
+        Require(!document.ErrorMessage().empty(), "a refused text has an error message");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -162,27 +174,20 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    XercesDOMParser parser;
-    // Only the text itself: no external DTD or entity is fetched from disk or network, and
-    // entity expansion is bounded.
-    parser.setValidationScheme(XercesDOMParser::Val_Never);
-    parser.setDoNamespaces(true);
-    parser.setLoadExternalDTD(false);
-    parser.setDisableDefaultEntityResolution(true);
-    SecurityManager security;
-    security.setEntityExpansionLimit(100);
-    parser.setSecurityManager(&security);
-
-    MemBufInputSource source(data, size, "fuzz");
+    CVSXMLDocument document;
+    bool parsed = false;
     try {
-        parser.parse(source);
-    } catch (const XMLException&) {
-    } catch (const DOMException&) {
-    } catch (const SAXException&) {
+        parsed = document.Parse(std::string(reinterpret_cast<const char*>(data), size));
     } catch (const OutOfMemoryException&) {
+        Require(document.Document() == nullptr, "exhaustion leaves no document");
+        return 0;
+    } catch (const std::bad_alloc&) {
+        Require(document.Document() == nullptr, "exhaustion leaves no document");
+        return 0;
     }
-    if (DOMDocument* document = parser.getDocument()) {
-        Visit(*g_helper, document);
+    CheckOutcome(document, parsed);
+    if (parsed) {
+        Visit(*g_helper, document.Document());
     }
     return 0;
 }

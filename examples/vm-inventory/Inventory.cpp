@@ -8,66 +8,23 @@
 
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/sax/ErrorHandler.hpp>
-#include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/util/SecurityManager.hpp>
+
+#include "VSXMLDocument.h"
 
 using namespace xercesc;
 
 namespace {
 
-// Keeps the first problem the parser reports, with its position, for a readable message.
-class FirstError : public ErrorHandler {
-public:
-    void warning(const SAXParseException&) override {}
-    void error(const SAXParseException& e) override { Keep(e); }
-    void fatalError(const SAXParseException& e) override { Keep(e); }
-    void resetErrors() override { m_strText.clear(); }
-    const std::string& Text() const { return m_strText; }
-
-private:
-    void Keep(const SAXParseException& e) {
-        if (!m_strText.empty()) {
-            return;
-        }
-        char* message = XMLString::transcode(e.getMessage());
-        m_strText = "line " + std::to_string(e.getLineNumber()) + ", column " +
-                    std::to_string(e.getColumnNumber()) + ": " + message;
-        XMLString::release(&message);
+// The library's reader parses the text (nothing outside it is ever loaded); a failure becomes
+// one sentence with its position, for the one line the program prints.
+bool ReadDocument(CVSXMLDocument& document, const std::string& text, std::string& error) {
+    if (document.Parse(text)) {
+        return true;
     }
-    std::string m_strText;
-};
-
-// One parsed document; the parser owns the tree.
-class ParsedDocument {
-public:
-    ParsedDocument(const std::string& text, std::string& error) {
-        m_parser.setErrorHandler(&m_errors);
-        // A response is only its own text: no external DTD or entity is fetched (it could name
-        // a local file or a URL), and entity expansion is bounded.
-        m_parser.setLoadExternalDTD(false);
-        m_parser.setDisableDefaultEntityResolution(true);
-        m_security.setEntityExpansionLimit(100);
-        m_parser.setSecurityManager(&m_security);
-        MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
-                                 "response");
-        m_parser.parse(source);
-        if (!m_errors.Text().empty()) {
-            error = m_errors.Text();
-        }
-    }
-    DOMElement* Root() {
-        DOMDocument* doc = m_parser.getDocument();
-        return m_errors.Text().empty() && doc != nullptr ? doc->getDocumentElement() : nullptr;
-    }
-
-private:
-    FirstError m_errors;
-    SecurityManager m_security;
-    XercesDOMParser m_parser;
-};
+    error = "line " + std::to_string(document.ErrorLine()) + ", column " +
+            std::to_string(document.ErrorColumn()) + ": " + document.ErrorMessage();
+    return false;
+}
 
 // Every attribute and child element of a <vm> goes past every matcher; each takes its own.
 void ReadVm(CVSXMLParser& xml, DOMElement* element, VmRecord& vm) {
@@ -124,12 +81,13 @@ std::string Serialise(DOMDocument* document) {
 
 bool ParseVmPage(CVSXMLParser& xml, const std::string& text, std::vector<VmRecord>& vms,
                  unsigned& total, std::string& error) {
-    ParsedDocument document(text, error);
+    CVSXMLDocument document;
+    if (!ReadDocument(document, text, error)) {
+        return false;
+    }
     DOMElement* root = document.Root();
-    if (root == nullptr || xml.GetNodeName(root) != "vms") {
-        if (error.empty()) {
-            error = "the document is not a VM list";
-        }
+    if (xml.GetNodeName(root) != "vms") {
+        error = "the document is not a VM list";
         return false;
     }
     DOMAttr* count = root->getAttributeNode(u"total");
@@ -145,12 +103,13 @@ bool ParseVmPage(CVSXMLParser& xml, const std::string& text, std::vector<VmRecor
 }
 
 bool ParsePlacement(CVSXMLParser& xml, const std::string& text, VmRecord& vm, std::string& error) {
-    ParsedDocument document(text, error);
+    CVSXMLDocument document;
+    if (!ReadDocument(document, text, error)) {
+        return false;
+    }
     DOMElement* root = document.Root();
-    if (root == nullptr || xml.GetNodeName(root) != "placement") {
-        if (error.empty()) {
-            error = "the document is not a placement";
-        }
+    if (xml.GetNodeName(root) != "placement") {
+        error = "the document is not a placement";
         return false;
     }
     for (DOMNode* child = root->getFirstChild(); child; child = child->getNextSibling()) {

@@ -1,5 +1,6 @@
-// The inventory model of the example, and its XML: reading the host's documents with the
-// field matchers of CVSXMLParser, and writing the report with its builders.
+// The inventory model of the example, and its XML: reading the host's documents, parsed by
+// CVSXMLDocument, with the field matchers of CVSXMLParser, and writing the report with its
+// builders.
 #pragma once
 
 #include <string>
@@ -21,8 +22,8 @@ struct VmRecord {
 };
 
 // Reads one page of <vms total=".."><vm id=".." template=".."><name/>..</vm></vms>, appending
-// its VMs to `vms`. False with a sentence in `error` for a document that is not well-formed or
-// not a VM list.
+// its VMs to `vms`. False with a sentence in `error` for a document that CVSXMLDocument refuses
+// (not well-formed, or needing anything from outside its text) or that is not a VM list.
 bool ParseVmPage(CVSXMLParser& xml, const std::string& text, std::vector<VmRecord>& vms,
                  unsigned& total, std::string& error);
 
