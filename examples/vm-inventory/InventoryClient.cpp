@@ -8,6 +8,7 @@
 namespace {
 
 constexpr const char* kTokenHeader = "X-Session-Token";
+constexpr const char* kLoginResource = "session";
 
 // The value of one header in a raw response header block, or empty.
 std::string HeaderValue(const std::string& block, const char* name) {
@@ -83,13 +84,21 @@ bool InventoryClient::Open(bool skipSslVerify, const std::string& caFile) {
     return true;
 }
 
+bool InventoryClient::EnableTrace() {
+    if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_VERBOSE, 1)) {
+        m_strLastError = "the HTTP transport's trace could not be turned on";
+        return false;
+    }
+    return true;
+}
+
 bool InventoryClient::Login() {
     m_strAux1.clear();  // the login itself goes out without a token
     const std::string body =
         "<login user=\"" + XmlText(m_strUser) + "\" password=\"" + XmlText(m_strPassword) + "\"/>";
     std::string response;
     ++m_nLogins;
-    if (!post("session", body, response, nullptr)) {
+    if (!post(kLoginResource, body, response, nullptr)) {
         NoteFailure("logging in");
         return false;
     }
@@ -176,4 +185,12 @@ bool InventoryClient::saveLoginCurlHeaders() {
         }
     }
     return true;
+}
+
+// The login's body carries the password and its answer may echo the account back: the log
+// masks the secrets it can recognise, but this body's shape is ours, so none of it is logged.
+bool InventoryClient::isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+                                      const VSRestApiRequestOptions* options) {
+    return (verb == HTTP_REQ_POST && resource == kLoginResource) ||
+           CVSRestApiConnection::isSecretRequest(verb, resource, options);
 }

@@ -29,6 +29,9 @@ public:
     InventoryClient(const HostEndpoint& endpoint, std::string user, std::string password);
 
     bool Open(bool skipSslVerify, const std::string& caFile);
+    // Turns on the transport's trace of every exchange from here on; call it after Open(),
+    // which resets the transport's options.
+    bool EnableTrace();
     bool Login();
     // A GET that logs in first when there is no session and once more if the server refuses
     // the token.
@@ -45,6 +48,8 @@ protected:
                         const VSRestApiRequestOptions* options) override;
     bool addLoginCurlHeaders() override;
     bool saveLoginCurlHeaders() override;
+    bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+                         const VSRestApiRequestOptions* options) override;
 
 private:
     void NoteFailure(const std::string& what);

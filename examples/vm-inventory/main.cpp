@@ -2,21 +2,29 @@
 // library uses vssupport from end to end.
 //
 //   vm-inventory                         against an embedded host API on 127.0.0.1
-//   vm-inventory --server https://h:8443/api/v1 --ca-file ca.pem --user u --password p
+//   VM_INVENTORY_PASSWORD=p vm-inventory --server https://h:8443/api/v1 --ca-file ca.pem --user u
+//   vm-inventory --server https://h:8443/api/v1 --user u --password-file ~/.vm-inventory-password
 //   vm-inventory --format table
 //
 // Exit codes: 0 done; 1 bad arguments; 2 the host could not be reached or refused us;
 // 3 the host sent a document we cannot read; 4 the local cache could not be set up.
 // The embedded host API accepts the user "admin" with the password "secret".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "HostApiServer.h"
 #include "Inventory.h"
@@ -33,11 +41,13 @@ struct Settings {
     std::string caFile;
     bool insecure = false;
     std::string user = "admin";
-    std::string password = "secret";
+    std::optional<std::string> password;
+    std::optional<std::string> passwordFile;
     std::string format = "xml";
     unsigned pageSize = 10;
     std::string stateDir;
     bool verbose = false;
+    bool trace = false;
     std::string embeddedFault = "none";
 };
 
@@ -47,6 +57,102 @@ struct Failure {
     Exit code;
     std::string message;
 };
+
+constexpr const char* kPasswordVariable = "VM_INVENTORY_PASSWORD";
+constexpr const char* kEmbeddedPassword = "secret";
+
+// Owns one open file descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A password file others may read has leaked already, and one others may write hands them
+// the password we send; either way the caller has to know now, not after a login.
+std::optional<Failure> CheckPasswordFile(const std::string& path, int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return Failure{kUsage, path + ": not a regular file"};
+    }
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return Failure{kUsage, path + ": permissions " + mode +
+                                   " let group or others access it; allow its owner only "
+                                   "(chmod 600)"};
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> ReadFirstLine(const std::string& path, int fd, std::string& line) {
+    std::string text;
+    char buffer[512];
+    ssize_t n = 0;
+    while (text.find('\n') == std::string::npos && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    if (n < 0) {
+        const int error = errno;
+        return Failure{kUsage, path + ": " + std::strerror(error)};
+    }
+    text.resize(std::min(text.find('\n'), text.size()));
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        return Failure{kUsage, path + ": its first line (the password) is empty"};
+    }
+    line = std::move(text);
+    return std::nullopt;
+}
+
+std::optional<Failure> ReadPasswordFile(const std::string& path, std::string& password) {
+    // No link is followed, so a link put in the file's place cannot make us read (and send)
+    // another file; a FIFO given by mistake is refused instead of blocking the open.
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int error = errno;
+    if (fd.Get() < 0) {
+        return Failure{kUsage, path + ": " +
+                                   (error == ELOOP ? std::string("a symbolic link; name the file")
+                                                   : std::strerror(error))};
+    }
+    if (auto failure = CheckPasswordFile(path, fd.Get())) {
+        return failure;
+    }
+    return ReadFirstLine(path, fd.Get(), password);
+}
+
+// Everyone on the machine can read a process's command line, so the file and the environment
+// are the ways to prefer. The embedded default is the embedded host's own: a real host never
+// gets it.
+std::optional<Failure> ResolvePassword(const Settings& s, std::string& password) {
+    if (s.passwordFile) {
+        return ReadPasswordFile(*s.passwordFile, password);
+    }
+    const char* fromEnvironment = std::getenv(kPasswordVariable);
+    if (s.password) {
+        password = *s.password;
+    } else if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        password = fromEnvironment;
+    } else if (s.server.empty()) {
+        password = kEmbeddedPassword;
+    } else {
+        return Failure{kUsage, std::string("no password for ") + s.server + ": set " +
+                                   kPasswordVariable + " or give --password-file FILE"};
+    }
+    return std::nullopt;
+}
 
 std::string DefaultStateDir() {
     const char* state = std::getenv("XDG_STATE_HOME");
@@ -135,22 +241,30 @@ std::optional<Failure> ListVms(InventoryClient& client, CVSXMLParser& xml, unsig
     return std::nullopt;
 }
 
+std::unique_ptr<HostApiServer> StartEmbeddedHost(const std::string& fault) {
+    HostApiSettings host;
+    host.refuseLogin = fault == "refuse-login";
+    host.malformedList = fault == "malformed-list";
+    if (fault.rfind("external-entity:", 0) == 0) {
+        host.externalEntityFile = fault.substr(16);
+    }
+    return std::make_unique<HostApiServer>(host);
+}
+
 std::optional<Failure> Run(const Settings& s, std::string& report) {
     std::unique_ptr<HostApiServer> embedded;
     std::string url = s.server;
     if (url.empty()) {
-        HostApiSettings host;
-        host.refuseLogin = s.embeddedFault == "refuse-login";
-        host.malformedList = s.embeddedFault == "malformed-list";
-        if (s.embeddedFault.rfind("external-entity:", 0) == 0) {
-            host.externalEntityFile = s.embeddedFault.substr(16);
-        }
-        embedded = std::make_unique<HostApiServer>(host);
+        embedded = StartEmbeddedHost(s.embeddedFault);
         url = "http://127.0.0.1:" + std::to_string(embedded->Port()) + "/api/v1";
     }
     HostEndpoint endpoint;
     if (!HostEndpoint::Parse(url, endpoint)) {
         return Failure{kUsage, "not a server URL: " + url};
+    }
+    std::string password;
+    if (auto failure = ResolvePassword(s, password)) {
+        return failure;
     }
     PrepareAgentConfiguration(s.stateDir);
     JXVMGuidCache cache("_VM_INVENTORY_CACHE_");
@@ -159,11 +273,11 @@ std::optional<Failure> Run(const Settings& s, std::string& report) {
     }
 
     CVSXMLParser xml;
-    InventoryClient client(endpoint, s.user, s.password);
+    InventoryClient client(endpoint, s.user, password);
     if (s.verbose) {
         client.enableDebug();
     }
-    if (!client.Open(s.insecure, s.caFile)) {
+    if (!client.Open(s.insecure, s.caFile) || (s.trace && !client.EnableTrace())) {
         return Failure{kHost, client.LastError()};
     }
     std::vector<VmRecord> vms;
@@ -195,7 +309,12 @@ int main(int argc, char** argv) {
     app.add_option("--ca-file", s.caFile, "CA bundle that signed the host's certificate");
     app.add_flag("--insecure", s.insecure, "do not verify the host's certificate");
     app.add_option("--user", s.user, "user name for the login")->capture_default_str();
-    app.add_option("--password", s.password, "password for the login");
+    app.add_option("--password-file", s.passwordFile,
+                   "file whose first line is the password; only its owner may read or write it");
+    app.add_option("--password", s.password,
+                   "password for the login; other users of this machine can see it in the "
+                   "process list, so prefer the environment variable VM_INVENTORY_PASSWORD or "
+                   "--password-file");
     app.add_option("--format", s.format, "report format")
         ->check(CLI::IsMember({"xml", "table"}))
         ->capture_default_str();
@@ -207,6 +326,9 @@ int main(int argc, char** argv) {
                    "VSAGENT_CONFIG is not set")
         ->capture_default_str();
     app.add_flag("--verbose", s.verbose, "show the library's log lines on stderr");
+    app.add_flag("--trace", s.trace,
+                 "libcurl's trace of each exchange, through the log, secrets masked (implies "
+                 "--verbose)");
     app.add_option("--embedded-fault", s.embeddedFault,
                    "make the embedded host API misbehave, to see how failures read: "
                    "refuse-login, malformed-list, external-entity:/path (a list whose VM name "
@@ -224,6 +346,8 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? kOk : kUsage;
     }
 
+    // The transport writes its trace at the log's lowest level, so showing the log is enough.
+    s.verbose = s.verbose || s.trace;
     // The library's log is for diagnosis; a person sees one clear message unless they ask.
     if (!s.verbose) {
         TqDebugSetSink([](const TqDebugRecord&) {});

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -8,6 +9,7 @@
 #include "TestServer.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
@@ -24,9 +26,17 @@ class VmInventory : public ::testing::Test {
 protected:
     TempDir state;
 
-    CommandResult Run(const std::string& arguments) {
-        return RunCommand("env -u VSAGENT_CONFIG " + Quote(VM_INVENTORY) + " --state-dir " +
-                          Quote(state.Path()) + " " + arguments);
+    CommandResult Run(const std::string& arguments, const std::string& environment = "") {
+        return RunCommand("env -u VSAGENT_CONFIG -u VM_INVENTORY_PASSWORD " + environment + " " +
+                          Quote(VM_INVENTORY) + " --state-dir " + Quote(state.Path()) + " " +
+                          arguments);
+    }
+
+    static std::string PasswordFile(const TempDir& dir, const std::string& password, int mode) {
+        const std::string file = dir.File("password");
+        std::ofstream(file) << password << "\n";
+        EXPECT_EQ(::chmod(file.c_str(), mode), 0);
+        return file;
     }
 };
 
@@ -61,13 +71,22 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         int exitCode;
         std::string message;
     };
+    TempDir dir, other;
+    const std::string shared = PasswordFile(dir, "secret", 0644);
+    const std::string wrong = PasswordFile(other, "wrong", 0600);
     const std::vector<Case> cases = {
+        {"--password-file " + shared, 1,
+         "vm-inventory: " + shared + ": permissions 0644 let group or others access it"},
+        {"--password-file " + dir.Path(), 1, "vm-inventory: " + dir.Path() + ": not a regular"},
+        {"--server http://127.0.0.1:1/api", 1, "vm-inventory: no password for http://127.0.0.1"},
+        {"--password secret --password-file " + wrong, 2,  // the file wins
+         "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
         {"--password wrong", 2,
          "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
         {"--embedded-fault refuse-login", 2,
          "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
         {"--embedded-fault malformed-list", 3, "vm-inventory: VM list page 1: line "},
-        {"--server http://127.0.0.1:" + std::to_string(UnusedPort()) + "/api", 2,
+        {"--password p --server http://127.0.0.1:" + std::to_string(UnusedPort()) + "/api", 2,
          "vm-inventory: logging in: cannot reach the host: Failed to connect"},
         {"--server ftp://host", 1, "vm-inventory: not a server URL: ftp://host\n"},
         {"--page-size 0", 1, ""},
@@ -80,6 +99,36 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         EXPECT_EQ(r.out, "");
         if (c.exitCode != 1) {
             EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+        }
+    }
+}
+
+TEST_F(VmInventory, AWrongPasswordGivenAnyWayStaysOutOfOutputAndLog) {
+    const std::string marker = "wr0ngPass-7f3a";
+    TempDir dir;
+    const std::string file = PasswordFile(dir, marker, 0600);
+    const std::vector<std::pair<std::string, std::string>> ways = {
+        {"VM_INVENTORY_PASSWORD=" + marker, ""},
+        {"", "--password-file " + Quote(file)},
+        {"", "--password " + marker},
+    };
+    int runs = 0;
+    for (const std::string trace : {"", " --trace"}) {
+        for (const auto& [environment, arguments] : ways) {
+            SCOPED_TRACE(environment + arguments + trace);
+            const std::string log = dir.File("log" + std::to_string(++runs));
+            const CommandResult r =
+                Run(arguments + " --verbose" + trace,
+                    environment + " TQDEBUG_LEVEL=9 TQDEBUG_FILE=" + Quote(log));
+            const std::string logged = ReadFileText(log);
+            EXPECT_EQ(r.exitCode, 2) << r.err;
+            EXPECT_THAT(logged, HasSubstr("/api/v1/session"));  // the login was logged
+            // Only the trace shows the request line as it went out.
+            EXPECT_EQ(logged.find("POST /api/v1/session HTTP/1.1") != std::string::npos,
+                      !trace.empty());
+            EXPECT_THAT(r.out, Not(HasSubstr(marker))) << "stdout";
+            EXPECT_THAT(r.err, Not(HasSubstr(marker))) << "stderr";
+            EXPECT_THAT(logged, Not(HasSubstr(marker))) << "the log file";
         }
     }
 }
@@ -99,7 +148,7 @@ TEST_F(VmInventory, UntrustedCertificateIsRefused) {
     const TlsMaterial tls = MakeTestCertificates(certs.Path());
     TestServer server(tls);
     const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/api/v1";
-    const CommandResult r = Run("--server " + url);
+    const CommandResult r = Run("--server " + url, "VM_INVENTORY_PASSWORD=p");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot reach the host: SSL certificate problem"));
     EXPECT_TRUE(server.Requests().empty());
