@@ -126,6 +126,8 @@ def main(paths):
          0.80)
     pair("6 appendQueryStringArgument", "args/s", rate(r, "query_argument", "lib"),
          rate(r, "query_argument", "raw"), 0.80)
+    pair("6 log record, 4 KiB JSON: masked (raw: format only)", "records/s",
+         rate(r, "log_mask", "lib"), rate(r, "log_mask", "raw"), None)
     for workload, label, count in (("memory_requests", "7 RSS growth, requests", "requests"),
                                    ("memory_cache_ops", "7 RSS growth, cache ops", "operations")):
         runs = r.get((workload, "lib"))
