@@ -20,6 +20,10 @@ constexpr size_t kSeparatorLength = 4;
 constexpr const char* kConfigSection = "VirtualServer";
 constexpr const char* kConfigCacheTime = "nVMGuidCacheTime";
 constexpr unsigned long kDefaultCacheTime = 864000;  // ten days
+// The longest record, fields and separators together: nothing longer is written, and a file
+// under a key is read no further, so a huge or sparse file there cannot take the memory of
+// every process that looks it up.
+constexpr unsigned long kMaxRecordSize = 64UL * 1024;
 
 // File times can run up to a second ahead of time() on a freshly written file; a file stamped
 // this little in the future is one that was just written, not one from before a clock jump.

@@ -33,10 +33,13 @@ static_assert(kWriteFlags == (O_RDWR | O_CREAT | O_TRUNC), "Linux open flag valu
 // back is skipped by trying the next counter value.
 constexpr int kTempNameAttempts = 16;
 
-// The first two fields are cut at their first separator and no field survives a NUL byte.
+// The first two fields are cut at their first separator, no field survives a NUL byte, and a
+// record longer than a lookup reads is never found again.
 bool IsStorableRecord(const std::string& first, const std::string& second,
                       const std::string& third) {
-    return first.find(kSeparator) == std::string::npos &&
+    return first.size() + second.size() + third.size() + 2 * kSeparatorLength <=
+               vsgc::kMaxRecordSize &&
+           first.find(kSeparator) == std::string::npos &&
            second.find(kSeparator) == std::string::npos && first.find('\0') == std::string::npos &&
            second.find('\0') == std::string::npos && third.find('\0') == std::string::npos;
 }
@@ -211,7 +214,7 @@ void JXVMGuidCache::DecodeString(const std::string& record, std::string& first, 
 
 bool JXVMGuidCache::WriteGuidData(const std::string& key, const std::string& data) {
     std::string path;
-    return KeyPath(key, path) && _WriteWholeFile(path, data);
+    return data.size() <= vsgc::kMaxRecordSize && KeyPath(key, path) && _WriteWholeFile(path, data);
 }
 
 bool JXVMGuidCache::ReadGuidData(const std::string& key, std::string& data) {
@@ -259,7 +262,7 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
 bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
     char* buffer = nullptr;
     unsigned long size = 0;
-    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError()) {
+    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size, vsgc::kMaxRecordSize).IsError()) {
         return false;
     }
     const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free

@@ -19,6 +19,9 @@
 //  - The directory name must be such a file name too; Init fails for any other.
 //  - CacheGuid refuses (false, nothing written) a first or second field containing "0x17" and
 //    any field containing a NUL byte: they would decode to different strings.
+//  - A record is at most 64 KiB (65536 bytes, the three fields and both separators): CacheGuid
+//    refuses (false, nothing written) a longer one, and so does WriteGuidData, since a lookup
+//    reads no further and could never give it back. A longer file under a key is a miss.
 //
 // A record is written to a temporary file in the cache directory and renamed over the key's
 // file, so a lookup in another process sees the old record or the new one, whole, and a failed

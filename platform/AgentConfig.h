@@ -8,6 +8,10 @@
 //    are trimmed of blanks and case-sensitive.
 //  - The file is read at every call, never cached, so a change of the variable or of the file
 //    shows at the next call.
+//  - The file must be a regular file of at most 1 MiB, not a symbolic link; anything else at
+//    the path (a link, a FIFO, a device, a larger file) counts as unreadable, without waiting
+//    for a writer.
+//  - AgentConfigPath() names the file the next read would take.
 //  - ReadAgentSetting gives the value of `name` in `section`. A missing or unreadable file, a
 //    file the parser rejects (a line it cannot read, a duplicate section or name), or a missing
 //    section or name gives false and leaves `value` untouched.
@@ -21,5 +25,8 @@ constexpr const char* kAgentConfigVariable = "VSAGENT_CONFIG";
 constexpr const char* kDefaultAgentConfigPath = "/etc/vsagent/agent.ini";
 
 bool ReadAgentSetting(const char* section, const char* name, std::string& value);
+
+// The path of the configuration file read now (for messages).
+std::string AgentConfigPath();
 
 }  // namespace vsplatform

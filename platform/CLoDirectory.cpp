@@ -1,13 +1,15 @@
 #include "CLoDirectory.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -32,15 +34,137 @@ int MakeOne(const std::string& path) {
     return error == EEXIST && IsDirectory(path) ? 0 : error;
 }
 
-CLoError RemoveContents(const std::string& path) {
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
-         it.increment(error)) {
-        // remove_all removes a symbolic link itself and does not descend through it.
-        std::filesystem::remove_all(it->path(), error);
+// A descriptor that is closed when it goes out of scope, unless handed on with Release().
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : m_nFd(fd) {}
+    ~UniqueFd() {
+        if (m_nFd >= 0) {
+            ::close(m_nFd);
+        }
     }
-    return error ? CLoError::FromErrno(error.value(), "remove contents of " + path) : CLoError();
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return m_nFd; }
+    int Release() { return std::exchange(m_nFd, -1); }
+
+private:
+    int m_nFd;
+};
+
+// Each level of the removal holds one directory open; the bound keeps a deep tree from using up
+// the process's descriptors or its stack. Cache and job directories are a level or two deep.
+constexpr int kMaxRemoveDepth = 64;
+
+constexpr int kOpenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
+
+// Where a directory lives: its device, and whether it is the root of a mount, which is all that
+// tells a bind mount of the same file system apart (kernels before 5.8 do not say; the device
+// still tells other file systems apart there).
+struct Placement {
+    dev_t device = 0;
+    bool mountRoot = false;
+};
+
+bool PlacementOf(int fd, Placement& placement) {
+    struct statx info {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &info) != 0) {
+        return false;
+    }
+    placement.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    placement.mountRoot = (info.stx_attributes_mask & info.stx_attributes &
+                           static_cast<uint64_t>(STATX_ATTR_MOUNT_ROOT)) != 0;
+    return true;
+}
+
+// Empties a tree through descriptors only: every entry is reached from the directory that was
+// opened above it, so renaming a directory on the way, or putting a link in its place, cannot
+// lead the removal out of the tree. It goes on past what it cannot remove and keeps the first
+// error, so that a success means the tree is empty.
+class TreeRemover {
+public:
+    explicit TreeRemover(dev_t device) : m_device(device) {}
+
+    // Empties the open directory `fd` at `path` (the path only names it in errors).
+    void Empty(UniqueFd& fd, const std::string& path, int depth) {
+        std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd.Get()));
+        if (!dir) {
+            Note(errno, path);
+            return;
+        }
+        fd.Release();  // the stream owns it now
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir.get());
+            if (entry == nullptr) {
+                if (errno != 0) {
+                    Note(errno, path);
+                }
+                return;
+            }
+            if (!IsDotOrDotDot(entry->d_name)) {
+                RemoveEntry(::dirfd(dir.get()), path, entry->d_name, depth);
+            }
+        }
+    }
+
+    const CLoError& Result() const { return m_first; }
+
+private:
+    struct DirCloser {
+        void operator()(DIR* dir) const { ::closedir(dir); }
+    };
+
+    // unlinkat removes a link or a file itself and refuses a directory with EISDIR. An entry
+    // already gone counts as removed.
+    void RemoveEntry(int parent, const std::string& path, const char* name, int depth) {
+        if (::unlinkat(parent, name, 0) == 0 || errno == ENOENT) {
+            return;
+        }
+        const int error = errno;
+        if (error != EISDIR) {
+            Note(error, path + "/" + name);
+        } else if (depth >= kMaxRemoveDepth) {
+            Note(ELOOP, path + "/" + name + " (deeper than the removal goes)");
+        } else {
+            RemoveDirectory(parent, path + "/" + name, name, depth);
+        }
+    }
+
+    // Opens the directory without following a link, so one put in its place since the unlinkat
+    // fails here (ENOTDIR). A mount point stays whole: its contents belong to another tree.
+    void RemoveDirectory(int parent, const std::string& path, const char* name, int depth) {
+        UniqueFd fd(::openat(parent, name, kOpenDirectoryFlags));
+        Placement placement;
+        if (fd.Get() < 0 || !PlacementOf(fd.Get(), placement)) {
+            Note(errno, path);
+            return;
+        }
+        if (placement.device != m_device || placement.mountRoot) {
+            Note(EXDEV, path + " (a mount point: left as it is)");
+            return;
+        }
+        Empty(fd, path, depth + 1);
+        if (::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
+            Note(errno, path);
+        }
+    }
+
+    // Takes errno as an argument, read before the text is built.
+    void Note(int error, const std::string& path) {
+        if (!m_first.IsError()) {
+            m_first = CLoError::FromErrno(error, "remove " + path);
+        }
+    }
+
+    dev_t m_device;
+    CLoError m_first;
+};
 
 }  // namespace
 
@@ -129,21 +253,27 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
     if (IsEmptyPath(path)) {
         return CLoError::FromErrno(ENOENT, "remove directory (empty path)");
     }
-    struct stat info;
-    const int error = ::lstat(path, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-    if (error != 0) {
-        // Also refuses a link to a directory: its target's contents are not ours to remove.
-        return CLoError::FromErrno(error, std::string("remove directory ") + path);
+    const std::string target(path);
+    // The contents are reached through this descriptor, never through the path again: a link
+    // put in the directory's place afterwards leads nowhere. O_NOFOLLOW also refuses a link to a
+    // directory at the path itself (ENOTDIR): its target's contents are not ours to remove.
+    UniqueFd top(::open(path, kOpenDirectoryFlags));
+    Placement placement;
+    if (top.Get() < 0 || !PlacementOf(top.Get(), placement)) {
+        const int error = errno;
+        return CLoError::FromErrno(error, "remove directory " + target);
     }
     if (removeContents) {
-        CLoError result = RemoveContents(path);
-        if (result.IsError()) {
-            return result;
+        TreeRemover remover(placement.device);
+        remover.Empty(top, target, 0);
+        if (remover.Result().IsError()) {
+            return remover.Result();
         }
     }
+    // rmdir takes only an empty directory and no link, so the path is safe to use again here.
     if (keepDirectory || ::rmdir(path) == 0) {
         return CLoError();
     }
     const int rmdirError = errno;
-    return CLoError::FromErrno(rmdirError, std::string("remove directory ") + path);
+    return CLoError::FromErrno(rmdirError, "remove directory " + target);
 }

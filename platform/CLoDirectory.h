@@ -17,9 +17,18 @@
 //  - Create(path, createParents) makes the directory with mode 0750 (the umask applies). With
 //    createParents, missing parents are made too and an existing directory is a success; an
 //    existing entry that is not a directory fails (ENOTDIR or EEXIST).
-//  - Remove(path, removeContents, keepDirectory): with removeContents, everything inside is
-//    removed first (symbolic links are removed, never followed); the directory itself is then
-//    removed unless keepDirectory. Without removeContents, only an empty directory can go.
+//  - Remove(path, removeContents, keepDirectory): the path must name a directory itself; a
+//    symbolic link (to a directory or not) or any other entry fails with ENOTDIR and nothing is
+//    removed. With removeContents, everything inside is removed first, through descriptors of
+//    the directories opened on the way down: a directory swapped for a link meanwhile never
+//    leads the removal elsewhere, and symbolic links are removed, never followed. A directory
+//    inside on another file system, or a mount point (a bind mount included), is left as it is
+//    with EXDEV; one more than 64 levels below the path is left with ELOOP (each level holds
+//    one descriptor, so the bound keeps a deep tree from using up descriptors or stack). An
+//    entry that vanishes meanwhile counts as removed. The removal goes on past an entry it
+//    cannot remove; the first such error is the result and the directory itself then stays.
+//    Otherwise the directory is removed unless keepDirectory. Without removeContents, only an
+//    empty directory can go.
 #pragma once
 
 #include <dirent.h>

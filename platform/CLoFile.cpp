@@ -6,14 +6,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
-#include <vector>
 
 namespace {
 
 constexpr mode_t kDefaultFileMode = 0640;
-constexpr size_t kReadChunk = 64 * 1024;
 
 std::string Describe(const char* operation, const char* path) {
     return path != nullptr ? std::string(operation) + " " + path : std::string(operation);
@@ -43,28 +44,51 @@ struct FdCloser {
     }
 };
 
+// Room for `count` bytes and a terminating NUL, from new[] as the caller's delete[] expects;
+// null when the memory cannot be had (the contract returns errors, it throws none).
+std::unique_ptr<char[]> Allocate(size_t count) {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[count + 1]);
+}
+
+// Moves the `used` bytes into a buffer with room for `room`; the old one is freed at once, so
+// growing never holds more than the two.
+void Grow(std::unique_ptr<char[]>& data, size_t used, size_t room) {
+    std::unique_ptr<char[]> bigger = Allocate(room);
+    if (bigger) {
+        std::copy_n(data.get(), used, bigger.get());
+    }
+    data = std::move(bigger);
+}
+
 // Reads until end of file rather than trusting the size from fstat: a file may grow or shrink
 // while it is read, and some (those under /proc) report 0. The size is only the first guess
-// for the buffer, one byte more so that an unchanged file ends in the first read; the buffer
-// grows by chunks when the file holds more. A fixed 64 KiB first chunk would cost a zeroed
-// 64 KiB buffer and a copy of it for every small record.
-bool ReadAll(int fd, size_t sizeHint, std::vector<char>& bytes) {
-    size_t used = 0;
-    bytes.resize(sizeHint + 1);
+// for the room, one byte more so that an unchanged file ends in the second read; the room
+// doubles when the file holds more, up to one byte past the limit, which tells a file over the
+// limit without reading any further. The buffer read into is the one handed over: no copy.
+// Gives 0 or the error.
+int ReadAll(int fd, size_t sizeHint, size_t limit, std::unique_ptr<char[]>& data, size_t& used) {
+    size_t room = std::min(sizeHint, limit) + 1;
+    data = Allocate(room);
+    used = 0;
     for (;;) {
-        if (used == bytes.size()) {
-            bytes.resize(used + kReadChunk);
+        if (!data) {
+            return ENOMEM;
         }
-        const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
+        if (used == room) {
+            if (room > limit) {
+                return EFBIG;
+            }
+            const size_t more = std::min(room, limit + 1 - room);
+            Grow(data, used, room + more);
+            room += more;
+            continue;
+        }
+        const ssize_t got = ::read(fd, data.get() + used, room - used);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got < 0) {
-            return false;
-        }
-        if (got == 0) {
-            bytes.resize(used);
-            return true;
+        if (got <= 0) {
+            return got < 0 ? errno : 0;
         }
         used += static_cast<size_t>(got);
     }
@@ -133,6 +157,11 @@ CLoError CLoFile::Close() {
 }
 
 CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& size) {
+    return ReadWholeFile(path, buffer, size, kDefaultReadLimit);
+}
+
+CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& size,
+                                unsigned long maxSize) {
     *buffer = nullptr;
     size = 0;
     if (IsEmptyPath(path)) {
@@ -150,15 +179,21 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
     if (!S_ISREG(info.st_mode)) {
         return Fail(EINVAL, "read (not a regular file)", path);
     }
-    std::vector<char> bytes;
-    if (!ReadAll(file.fd, static_cast<size_t>(info.st_size), bytes)) {
-        return Fail("read", path);
+    // A size the limit refuses is refused before anything is allocated (a sparse file may claim
+    // terabytes it does not hold). The clamp keeps room + NUL + the byte past it from wrapping.
+    const size_t limit = std::min<size_t>(maxSize, PTRDIFF_MAX - 2);
+    if (static_cast<uintmax_t>(info.st_size) > limit) {
+        return Fail(EFBIG, "read (larger than the limit)", path);
     }
-    std::unique_ptr<char[]> copy(new char[bytes.size() + 1]);
-    std::copy(bytes.begin(), bytes.end(), copy.get());
-    copy[bytes.size()] = '\0';
-    size = bytes.size();
-    *buffer = copy.release();  // ownership passes to the caller by contract
+    std::unique_ptr<char[]> data;
+    size_t used = 0;
+    if (const int error = ReadAll(file.fd, static_cast<size_t>(info.st_size), limit, data, used);
+        error != 0) {
+        return Fail(error, error == EFBIG ? "read (larger than the limit)" : "read", path);
+    }
+    data[used] = '\0';
+    size = used;
+    *buffer = data.release();  // ownership passes to the caller by contract
     return CLoError();
 }
 

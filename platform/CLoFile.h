@@ -11,10 +11,17 @@
 //    EINTR, and stores the count actually written through `written` (when not null), also on
 //    failure. An error that stops the loop (EFBIG, ENOSPC, ...) is the result.
 //  - Close() closes the file; closing a file that is not open is an error (EBADF).
-//  - ReadWholeFile(path, buffer, size) reads the whole of a regular file (links not followed;
-//    other kinds of entry are refused with EINVAL and never block) into a buffer allocated with
-//    new[] holding the bytes and one terminating NUL, which the caller frees with delete[].
-//    size receives the byte count without the NUL. On failure *buffer is null.
+//  - ReadWholeFile(path, buffer, size, maxSize) reads the whole of a regular file (links not
+//    followed; other kinds of entry are refused with EINVAL and never block) into a buffer
+//    allocated with new[] holding the bytes and one terminating NUL, which the caller frees with
+//    delete[]. size receives the byte count without the NUL. A file of more than maxSize bytes
+//    fails with EFBIG: one whose size says so before anything is allocated, one that grows past
+//    it once a byte beyond the limit is read. Memory that cannot be had fails with ENOMEM; no
+//    exception leaves. The buffer is read into directly (no copy is made at the end) and is
+//    never larger than maxSize + 2 bytes; while it grows, the old one and its successor are
+//    all the memory the read holds. On failure *buffer is null. ReadWholeFile(path, buffer,
+//    size) is the same with maxSize kDefaultReadLimit (256 MiB), far above any file the agent
+//    reads whole.
 //  - Delete(path, ignoreMissing) removes a file or a symbolic link (not its target). It
 //    refuses directories (EISDIR). With ignoreMissing, a path that does not exist counts as
 //    deleted.
@@ -39,7 +46,11 @@ public:
     CLoError Close();
     bool IsOpen() const { return m_nFd >= 0; }
 
+    static constexpr unsigned long kDefaultReadLimit = 256UL * 1024 * 1024;
+
     static CLoError ReadWholeFile(const char* path, char** buffer, unsigned long& size);
+    static CLoError ReadWholeFile(const char* path, char** buffer, unsigned long& size,
+                                  unsigned long maxSize);
     static CLoError Delete(const char* path, bool ignoreMissing);
     static CLoError Rename(const char* from, const char* to);
     static CLoError GetTimes(const char* path, long* accessTime, long* changeTime,

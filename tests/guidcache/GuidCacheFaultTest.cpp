@@ -144,6 +144,10 @@ TEST_F(GuidCacheFault, PlantedLinksLeadNowhere) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(m_strCacheDir + "/to-file")));
     EXPECT_TRUE(cache.InvalidateGuidFromCache("to-dir"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(m_strCacheDir + "/to-dir")));
+    // A sparse file claims a terabyte it does not hold: a miss, not an allocation.
+    Plant(m_strCacheDir + "/huge", "");
+    ASSERT_EQ(::truncate((m_strCacheDir + "/huge").c_str(), 1L << 40), 0);
+    EXPECT_FALSE(LooksUp(cache, "huge", joined));
 
     // An expired link is swept as a link; its target stays.
     fs::create_symlink(victim, m_strCacheDir + "/old-link");

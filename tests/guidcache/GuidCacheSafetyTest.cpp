@@ -51,9 +51,10 @@ TEST_F(GuidCacheSafety, FieldsThatCannotComeBackAreRefused) {
     JXVMGuidCache cache;
     ASSERT_TRUE(cache.Init());
     const std::string nul("a\0b", 3);
-    const std::vector<std::string> refused[] = {
-        {"a0x17", "b", "c"}, {"a", "0x17", "c"}, {nul, "b", "c"}, {"a", nul, "c"}, {"a", "b", nul},
-    };
+    const std::string tooLong(65536 - 9, 'c');  // with a, b and both separators, 64 KiB + 1
+    const std::vector<std::string> refused[] = {{"a0x17", "b", "c"}, {"a", "0x17", "c"},
+                                                {nul, "b", "c"},     {"a", nul, "c"},
+                                                {"a", "b", nul},     {"a", "b", tooLong}};
     for (const auto& fields : refused) {
         EXPECT_FALSE(cache.CacheGuid("vm", fields[0], fields[1], fields[2]));
     }
@@ -62,6 +63,9 @@ TEST_F(GuidCacheSafety, FieldsThatCannotComeBackAreRefused) {
     std::string first, second, third;
     ASSERT_TRUE(cache.LookupGuidCache("vm", first, second, third));
     EXPECT_EQ(first + "|" + second + "|" + third, "a0X17|b0x1|0x17c0x17");
+    ASSERT_TRUE(cache.CacheGuid("vm", "a", "b", std::string(65536 - 10, 'c'))) << "the longest";
+    ASSERT_TRUE(cache.LookupGuidCache("vm", first, second, third));
+    EXPECT_EQ(third.size(), 65536u - 10);
 }
 
 TEST_F(GuidCacheSafety, FailedWriteKeepsThePreviousRecord) {

@@ -1,14 +1,23 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "CLoDirectory.h"
 #include "CLoFile.h"
@@ -150,6 +159,117 @@ TEST(CLoFile, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
     EXPECT_EQ(std::string(buffer, size).rfind("Name:", 0), 0u);
     EXPECT_EQ(std::strlen(buffer), size);
     delete[] buffer;
+}
+
+// Runs `body` in a child process and gives its exit code (-1 when it did not exit normally).
+template <typename Body>
+int InChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t CountEntries(const std::string& path) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(path), {}));
+}
+
+// Entries planted to lead the file utilities astray: a removal stays in its tree and reports
+// what it left, a read stops at its limit, and the configuration is a regular file or nothing.
+TEST(LoUtils, PlantedEntriesLeadNowhere) {
+    TempDir tmp;
+    const std::string victim = tmp.File("victim"), tree = tmp.File("tree");
+    fs::create_directories(victim);
+    for (int i = 0; i < 50; ++i) {
+        Plant(victim + "/" + std::to_string(i), "v");
+    }
+    // The directory being emptied and a link to the victim trade places all along.
+    fs::create_directory(tree);
+    fs::create_directory_symlink(victim, tmp.File("swap"));
+    // Planted through a descriptor, whatever the name leads to, with the victim's own names.
+    const std::unique_ptr<DIR, int (*)(DIR*)> treeDir(::opendir(tree.c_str()), ::closedir);
+    ASSERT_TRUE(treeDir);
+    std::atomic<int> swapsLeft{20000}, failedSwaps{0};
+    std::thread swapper([&] {
+        for (; swapsLeft > 0; --swapsLeft) {
+            failedSwaps += ::renameat2(AT_FDCWD, tree.c_str(), AT_FDCWD, tmp.File("swap").c_str(),
+                                       RENAME_EXCHANGE) != 0;
+        }
+    });
+    while (swapsLeft > 0) {
+        for (int i = 0; i < 20; ++i) {
+            ::close(::openat(::dirfd(treeDir.get()), std::to_string(i).c_str(),
+                             O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+        }
+        CLoDirectory::Remove(tree.c_str(), true, true);
+    }
+    swapper.join();
+    EXPECT_EQ(failedSwaps, 0);
+    EXPECT_EQ(CountEntries(victim), 50u);
+
+    // An entry that cannot go is reported, and the rest still goes. Root ignores permission
+    // bits, so the child gives root up first.
+    fs::create_directories(tree + "/locked");
+    Plant(tree + "/locked/stays", "s");
+    Plant(tree + "/free", "f");
+    ::chmod(tmp.Path().c_str(), 0755);
+    ::chmod(tree.c_str(), 0777);
+    ::chmod((tree + "/locked").c_str(), 0555);
+    EXPECT_EQ(InChild([&] {
+                  return ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                             ? 0
+                             : CLoDirectory::Remove(tree.c_str(), true, true).GetErrno();
+              }),
+              EACCES);
+    EXPECT_FALSE(fs::exists(tree + "/free"));
+    EXPECT_TRUE(fs::exists(tree + "/locked/stays"));
+    ::chmod((tree + "/locked").c_str(), 0755);
+    std::string deep = tree + "/deep";
+    for (int level = 0; level < 70; ++level) {
+        deep += "/d";
+    }
+    fs::create_directories(deep);
+    EXPECT_EQ(CLoDirectory::Remove(tree.c_str(), true, false).GetErrno(), ELOOP);
+
+    // A sparse file claims a terabyte it does not hold; a /proc file grows past the limit.
+    Plant(tmp.File("sparse"), "");
+    ASSERT_EQ(::truncate(tmp.File("sparse").c_str(), 1L << 40), 0);
+    char* buffer = nullptr;
+    unsigned long size = 0;
+    EXPECT_EQ(CLoFile::ReadWholeFile(tmp.File("sparse").c_str(), &buffer, size).GetErrno(), EFBIG);
+    EXPECT_EQ(CLoFile::ReadWholeFile("/proc/self/status", &buffer, size, 100).GetErrno(), EFBIG);
+    EXPECT_EQ(buffer, nullptr);
+
+    Plant(tmp.File("agent.ini"), "[Platform]\nPhysicalMachine=planted\n");
+    Plant(tmp.File("big.ini"),
+          "[Platform]\nPhysicalMachine=planted\n;" + std::string(1 << 20, 'x'));
+    fs::create_symlink(tmp.File("agent.ini"), tmp.File("link.ini"));
+    ASSERT_EQ(::mkfifo(tmp.File("fifo.ini").c_str(), 0600), 0);
+    for (const char* config : {"agent.ini", "big.ini", "link.ini", "fifo.ini"}) {
+        ::setenv("VSAGENT_CONFIG", tmp.File(config).c_str(), 1);
+        EXPECT_EQ(JXPlatformInfo().getPhysicalMachine() == std::string("planted"),
+                  config == std::string("agent.ini"))
+            << config;
+    }
+    ::unsetenv("VSAGENT_CONFIG");
+
+    // A bind mount inside is left whole; a private mount namespace keeps it from the machine.
+    fs::create_directories(tree + "/mnt");
+    const int mounted = InChild([&] {
+        return ::unshare(CLONE_NEWNS) != 0 ||
+                       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                       ::mount(victim.c_str(), (tree + "/mnt").c_str(), nullptr, MS_BIND,
+                               nullptr) != 0
+                   ? 100
+                   : CLoDirectory::Remove(tree.c_str(), true, false).GetErrno();
+    });
+    if (mounted == 100) {
+        GTEST_SKIP() << "this process may not mount";
+    }
+    EXPECT_EQ(mounted, EXDEV);
+    EXPECT_EQ(CountEntries(victim), 50u);
 }
 
 TEST(JXPlatformInfo, ReadsTheConfigurationAtEveryCall) {

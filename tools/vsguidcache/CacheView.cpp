@@ -23,7 +23,7 @@ void Describe(const CacheLocation& location, const std::string& path, int64_t no
     }
     char* buffer = nullptr;
     unsigned long size = 0;
-    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError()) {
+    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size, vsgc::kMaxRecordSize).IsError()) {
         return;
     }
     const std::unique_ptr<char[]> owned(buffer);
