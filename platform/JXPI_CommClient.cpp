@@ -6,10 +6,13 @@
 
 #include "AgentConfig.h"
 #include "CLoPath.h"
+#include "TqDebug.h"
 
 namespace {
 
 constexpr const char* kDefaultJobResultsRoot = "/var/lib/vsagent/jobresults";
+constexpr const char* kGetJobResultsLabel =
+    "const char* JXPI_CommClient::getJobResultsDirectory(const char*)";
 
 bool IsSingleComponent(const char* name) {
     return name != nullptr && *name != '\0' && std::strcmp(name, ".") != 0 &&
@@ -29,6 +32,11 @@ const char* JXPI_CommClient::getJobResultsDirectory(const char* machine) {
     LoPathAppend(path, machine, 0);
     struct stat info;
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        // The cache's Init fails on this without a word of its own: say what was looked for.
+        TqDebug(nullptr).Error(kGetJobResultsLabel,
+                               "No job-results directory [%s] for machine [%s] (configuration "
+                               "[%s]); create it, or set [Platform] JobResultsRoot",
+                               path.c_str(), machine, vsplatform::AgentConfigPath().c_str());
         return nullptr;
     }
     m_strJobResultsDirectory = path;

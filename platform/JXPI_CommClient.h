@@ -2,10 +2,12 @@
 //
 // Contract:
 //  - getJobResultsDirectory(machine) is "[Platform] JobResultsRoot" of the agent's
-//    configuration (see AgentConfig.h; /var/lib/vsagent/jobresults when absent or empty) with the
-//    machine name appended as one path component. It is returned only when that directory exists;
-//    otherwise, and for a machine name that is not a single path component (null, empty, ".",
-//    "..", or containing "/"), the result is null. Nothing is created.
+//    configuration file (see JXPlatformInfo.h; /var/lib/vsagent/jobresults when absent or
+//    empty) with the machine name appended as one path component. It is returned only when
+//    that directory exists; otherwise, and for a machine name that is not a single path
+//    component (null, empty, ".", "..", or containing "/"), the result is null. Nothing is
+//    created. A directory that does not exist is reported with one Error record naming it and
+//    the configuration file read.
 //  - The text stays valid until the next call on this object or its destruction; the caller
 //    copies it and never frees it.
 #pragma once

@@ -1,5 +1,6 @@
 // JXPlatformInfo: facts about the machine the agent runs on, from the agent's configuration
-// file (see AgentConfig.h for where it lies and how it is read; it is read at every call).
+// file: the INI file named by $VSAGENT_CONFIG, /etc/vsagent/agent.ini when that is unset or
+// empty ("[Section]" lines, "name=value" lines, ";" or "#" comment lines), read at every call.
 //
 // Contract:
 //  - getPhysicalMachine() is "[Platform] PhysicalMachine", or the host name when the setting
