@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -19,6 +20,11 @@ constexpr const char* kTraceLabel =
 constexpr long kDefaultConnectTimeoutSeconds = 30;
 constexpr long kDefaultLowSpeedLimitBytes = 1;
 constexpr long kDefaultLowSpeedTimeSeconds = 60;
+// Generous for the agent's largest documents, and still far from exhausting the process.
+constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
+constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
+// Any count other than the one offered makes libcurl abort the transfer (CURLE_WRITE_ERROR).
+constexpr size_t kAbortTransfer = 0;
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -44,14 +50,10 @@ bool AppendLine(HeaderList& list, const char* line) {
     if (grown == nullptr) {
         return false;
     }
-    list.release();
+    // The grown list starts with the same nodes: hand them over without freeing them.
+    static_cast<void>(list.release());
     list.reset(grown);
     return true;
-}
-
-size_t CollectInto(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
 }
 
 bool HasHeader(const curl_slist* list, const char* name) {
@@ -64,9 +66,17 @@ bool HasHeader(const curl_slist* list, const char* name) {
     return false;
 }
 
-bool OptionHasType(CURLoption option, curl_easytype type) {
+bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types) {
     const curl_easyoption* info = curl_easy_option_by_id(option);
-    return info != nullptr && info->type == type;
+    if (info == nullptr) {
+        return false;
+    }
+    for (const curl_easytype type : types) {
+        if (info->type == type) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -80,38 +90,104 @@ struct JXLibCurl::Impl {
     std::string responseHeaders;
     WriteCallback writeCallback = nullptr;
     TqDebug debug{nullptr};
+    size_t bodyLimit = kDefaultBodyLimit;
+    size_t headerLimit = kDefaultHeaderLimit;
+    // Why a callback stopped the transfer: libcurl only reports that one did.
+    enum class Stop { None, BodyLimit, HeaderLimit, NoMemory } stopped = Stop::None;
 
-    void ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
+    bool ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
+    void ApplyCallbacks(JXLibCurl* owner);
+    size_t Collect(std::string& into, size_t limit, Stop overflow, const char* data, size_t size);
+    static size_t BodyCallback(char* data, size_t size, size_t count, void* impl);
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* impl);
+    void DescribeStop(char* error, size_t capacity);
+    static bool JudgeStatus(long status, char* error, size_t capacity);
     void Trace(curl_infotype type, const char* data, size_t size);
     static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
     HeaderList BuildRequestHeaders() const;
+    CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
 };
 
-void JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose) {
+// False when libcurl refuses the protocol restriction: the object must not then fetch URLs.
+bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose) {
     CURL* h = handle.get();
     // curl_easy_reset keeps the connection cache, so a repeated init does not drop keep-alive.
     curl_easy_reset(h);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, owner->m_szErrorBuffer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, verbose ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, skipSslVerify ? 0L : 2L);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kDefaultConnectTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kDefaultLowSpeedLimitBytes);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kDefaultLowSpeedTimeSeconds);
+    bodyLimit = kDefaultBodyLimit;
+    headerLimit = kDefaultHeaderLimit;
+    ApplyCallbacks(owner);
+    // A URL taken from a server's document must not read local files (file://) or reach other
+    // services (dict://, gopher://, ...); a redirect must not step down from TLS.
+    return curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK;
+}
+
+void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
+    CURL* h = handle.get();
     // The trace goes through the log, which masks secrets, instead of to stderr; it is set
     // always, so that CURLOPT_VERBOSE set later through the option setter is traced the same.
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Impl::TraceCallback);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, skipSslVerify ? 0L : 2L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kDefaultConnectTimeoutSeconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kDefaultLowSpeedLimitBytes);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kDefaultLowSpeedTimeSeconds);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CollectInto);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &responseHeaders);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Impl::HeaderCallback);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     if (writeCallback != nullptr) {
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeCallback);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, owner);
     } else {
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectInto);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Impl::BodyCallback);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
     }
+}
+
+// A peer decides how much it sends, so every received byte is counted against a limit, and
+// no exception may unwind through libcurl's C frames: either would leave the handle unusable.
+size_t JXLibCurl::Impl::Collect(std::string& into, size_t limit, Stop overflow, const char* data,
+                                size_t size) {
+    if (into.size() > limit || size > limit - into.size()) {
+        stopped = overflow;
+        return kAbortTransfer;
+    }
+    try {
+        into.append(data, size);
+    } catch (...) {
+        stopped = Stop::NoMemory;
+        return kAbortTransfer;
+    }
+    return size;
+}
+
+size_t JXLibCurl::Impl::BodyCallback(char* data, size_t size, size_t count, void* impl) {
+    Impl& d = *static_cast<Impl*>(impl);
+    return d.Collect(d.response, d.bodyLimit, Stop::BodyLimit, data, size * count);
+}
+
+size_t JXLibCurl::Impl::HeaderCallback(char* data, size_t size, size_t count, void* impl) {
+    Impl& d = *static_cast<Impl*>(impl);
+    return d.Collect(d.responseHeaders, d.headerLimit, Stop::HeaderLimit, data, size * count);
+}
+
+// Replaces libcurl's "Failure writing output" with the reason, and drops what was received:
+// a cut document must not pass for a whole one, nor keep its memory until the next request.
+void JXLibCurl::Impl::DescribeStop(char* error, size_t capacity) {
+    if (stopped == Stop::BodyLimit) {
+        std::snprintf(error, capacity, "response body exceeds the limit of %zu bytes", bodyLimit);
+    } else if (stopped == Stop::HeaderLimit) {
+        std::snprintf(error, capacity, "response header block exceeds the limit of %zu bytes",
+                      headerLimit);
+    } else {
+        std::snprintf(error, capacity, "out of memory while receiving the response");
+    }
+    std::string().swap(response);
+    std::string().swap(responseHeaders);
 }
 
 // One log record per line of text or header. Bodies are only counted: they are the exchange
@@ -132,7 +208,8 @@ void JXLibCurl::Impl::Trace(curl_infotype type, const char* data, size_t size) {
     }
     const char* end = data + size;
     for (const char* line = data; line < end;) {
-        const char* stop = static_cast<const char*>(std::memchr(line, '\n', end - line));
+        const char* stop =
+            static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
         const char* next = stop != nullptr ? stop + 1 : end;
         stop = stop != nullptr ? stop : end;
         if (stop > line && stop[-1] == '\r') {
@@ -189,6 +266,33 @@ HeaderList JXLibCurl::Impl::BuildRequestHeaders() const {
     return list;
 }
 
+CURLcode JXLibCurl::Impl::Perform(HTTP_REQ_TYPE verb, const char* url, const void* body,
+                                  unsigned long length) {
+    CURL* h = handle.get();
+    HeaderList requestHeaders = BuildRequestHeaders();
+    curl_easy_setopt(h, CURLOPT_URL, url != nullptr ? url : "");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, requestHeaders.get());
+    PrepareVerb(verb, body, length);
+    const CURLcode rc = curl_easy_perform(h);
+    // The list dies with this call; libcurl must not keep a dangling pointer to it.
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    return rc;
+}
+
+bool JXLibCurl::Impl::JudgeStatus(long status, char* error, size_t capacity) {
+    // A peer that answers without a status line (HTTP/0.9, when a caller allows it) has not
+    // said that the request succeeded.
+    if (status == 0) {
+        std::snprintf(error, capacity, "the response carried no HTTP status");
+        return false;
+    }
+    if (status >= 400) {
+        std::snprintf(error, capacity, "HTTP error %ld", status);
+        return false;
+    }
+    return true;
+}
+
 JXLibCurl::JXLibCurl() : m_pImpl(std::make_unique<Impl>()) {
     GlobalInitOnce();
     m_pImpl->handle.reset(curl_easy_init());
@@ -207,20 +311,33 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
         m_pImpl->contentTypeLine = std::string("Content-Type: ") + contentType;
     }
     m_pImpl->writeCallback = writeCallback;
-    m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
-    return true;
+    return m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
 }
 
+void JXLibCurl::JXLibCurlSetResponseLimits(size_t body, size_t headers) {
+    m_pImpl->bodyLimit = body;
+    m_pImpl->headerLimit = headers;
+}
+
+// libcurl reads the variadic argument as the option's own type: a number where it expects a
+// pointer or a curl_off_t would be read as garbage, so other types are refused.
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
-    if (!OptionHasType(option, CURLOT_LONG)) {
+    if (!OptionHasType(option, {CURLOT_LONG, CURLOT_VALUES})) {
         return false;
     }
     return curl_easy_setopt(m_pImpl->handle.get(), option, static_cast<long>(value)) == CURLE_OK;
 }
 
+bool JXLibCurl::JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value) {
+    if (!OptionHasType(option, {CURLOT_OFF_T})) {
+        return false;
+    }
+    return curl_easy_setopt(m_pImpl->handle.get(), option, value) == CURLE_OK;
+}
+
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                          const std::string& value) {
-    if (!OptionHasType(option, CURLOT_STRING)) {
+    if (!OptionHasType(option, {CURLOT_STRING})) {
         return false;
     }
     // libcurl copies string options, so the caller's string need not outlive the call.
@@ -261,28 +378,25 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
                                         unsigned long length, bool logRequest, bool logResponse,
                                         const char* label) {
     Impl& d = *m_pImpl;
-    CURL* h = d.handle.get();
     m_szErrorBuffer[0] = '\0';
     m_nHttpErrorCode = 0;
     d.response.clear();
     d.responseHeaders.clear();
+    d.stopped = Impl::Stop::None;
     const char* tag = label != nullptr ? label : kLabel;
     if (logRequest) {
         d.debug.DebugLvl(tag, 2, "%s %s: %.*s", GetHttpReqTypeString(verb), url ? url : "",
                          static_cast<int>(length), body ? static_cast<const char*>(body) : "");
     }
 
-    HeaderList requestHeaders = d.BuildRequestHeaders();
-    curl_easy_setopt(h, CURLOPT_URL, url != nullptr ? url : "");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, requestHeaders.get());
-    d.PrepareVerb(verb, body, length);
-    CURLcode rc = curl_easy_perform(h);
-    // The list dies with this call; libcurl must not keep a dangling pointer to it.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-
+    const CURLcode rc = d.Perform(verb, url, body, length);
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
     m_nHttpErrorCode = status;
+    if (d.stopped != Impl::Stop::None) {
+        d.DescribeStop(m_szErrorBuffer, sizeof m_szErrorBuffer);
+        return false;
+    }
     if (rc != CURLE_OK) {
         if (m_szErrorBuffer[0] == '\0') {
             std::snprintf(m_szErrorBuffer, sizeof m_szErrorBuffer, "%s", curl_easy_strerror(rc));
@@ -293,11 +407,7 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
         d.debug.DebugLvl(tag, 2, "%ld: %.*s", status, static_cast<int>(d.response.size()),
                          d.response.c_str());
     }
-    if (status >= 400) {
-        std::snprintf(m_szErrorBuffer, sizeof m_szErrorBuffer, "HTTP error %ld", status);
-        return false;
-    }
-    return true;
+    return Impl::JudgeStatus(status, m_szErrorBuffer, sizeof m_szErrorBuffer);
 }
 
 const char* JXLibCurl::GetHttpResponse(unsigned long& length, bool headers) {

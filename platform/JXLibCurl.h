@@ -14,12 +14,25 @@
 //    byte counts only), masked like every record (see TqDebug.h); CURLOPT_VERBOSE set through
 //    the integer option setter does the same. A non-null writeCallback receives the response body
 //    instead of the object's buffer (libcurl's write-callback form; its last argument is this
-//    object).
+//    object); the body limit below does not apply to it, and it must not throw. Init returns
+//    false when libcurl refuses the protocol restriction below.
 //  - Option setters pass a libcurl option through and hold for all later exchanges until the
 //    next init. Defaults: connect timeout 30 s; a transfer slower than 1 byte/s for 60 s is
-//    aborted (CURLOPT_CONNECTTIMEOUT, CURLOPT_LOW_SPEED_LIMIT, CURLOPT_LOW_SPEED_TIME).
-//    The integer setter takes only long options, the string setter only string options; any
-//    other option is refused with false.
+//    aborted (CURLOPT_CONNECTTIMEOUT, CURLOPT_LOW_SPEED_LIMIT, CURLOPT_LOW_SPEED_TIME); TLS 1.2
+//    or later (CURLOPT_SSLVERSION CURL_SSLVERSION_TLSv1_2); http and https URLs only, redirects
+//    (when a caller turns following on) to https only (CURLOPT_PROTOCOLS_STR "http,https",
+//    CURLOPT_REDIR_PROTOCOLS_STR "https").
+//    The integer setter takes only long options and options with a fixed set of values
+//    (CURLOT_LONG, CURLOT_VALUES: CURLOPT_SSLVERSION, CURLOPT_HTTP_VERSION, ...), the curl_off_t
+//    setter only curl_off_t options (CURLOPT_MAXFILESIZE_LARGE), the string setter only string
+//    options; any other option is refused with false.
+//  - JXLibCurlSetResponseLimits(body, headers) caps what one exchange may receive: the body
+//    kept in the object's buffer (default 256 MiB) and the response header block, every line
+//    of it counted (default 1 MiB). Init restores the defaults. An exchange past a limit fails
+//    as soon as it is crossed, with "response body exceeds the limit of <n> bytes" or
+//    "response header block exceeds the limit of <n> bytes" (one that memory cannot hold:
+//    "out of memory while receiving the response"), GetHttpErrorCode the status libcurl had
+//    received; what was received is dropped, and the object serves the next request.
 //  - Header lines (header type HTTP_HDR_STANDARD, one whole "Name: value" line) go out with
 //    every request until JXLibCurlFreeHttpHeaderList drops them.
 //  - JXLibCurlPushHttpHeaderList sets the lines appended so far aside and starts an empty list;
@@ -29,13 +42,15 @@
 //  - JXLibCurlSendHttpReqLog(verb, url, body, length, logRequest, logResponse, label) carries
 //    one exchange. The body is sent as exactly `length` bytes (any bytes, NUL included) for
 //    POST, PUT and DELETE; GET sends none. Nothing of one request's verb or body carries over
-//    into the next. Returns true when the transfer completed with an HTTP status below 400.
+//    into the next. Returns true when the transfer completed with an HTTP status below 400;
+//    one that completed without a status (0) fails.
 //    With logRequest / logResponse the object writes the request / response body to its own
 //    debug log at level 2 under `label` (the object's own label when null).
 //  - After every send: GetHttpErrorCode() is the HTTP status that came back (0 when none did),
 //    GetHttpResponse() the body received (also for a status of 400 or more), and the error
 //    buffer the reason of a failure (libcurl's text for a transport failure, "HTTP error <n>"
-//    for a status of 400 or more; empty after a success).
+//    for a status of 400 or more, "the response carried no HTTP status" for none, the limits'
+//    texts above; empty after a success).
 //  - GetHttpResponse(length, headers): headers false gives the body, true the raw response
 //    header block of the last exchange (status line and header lines). Null with length 0
 //    when there is none.
@@ -46,6 +61,7 @@
 
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -77,6 +93,8 @@ public:
     virtual bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
     virtual bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                           const std::string& value);
+    virtual bool JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value);
+    virtual void JXLibCurlSetResponseLimits(size_t body, size_t headers);  // bytes
     virtual bool JXLibCurlFreeHttpHeaderList();
     virtual bool JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
     virtual bool JXLibCurlPushHttpHeaderList();

@@ -7,17 +7,26 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "LogCapture.h"
+#include "RawServer.h"
+#include "TempDir.h"
 #include "TestServer.h"
 
 using ::testing::HasSubstr;
 
 namespace {
 
-std::string Url(const TestServer& server, const std::string& path) {
+template <class Server>  // TestServer or RawServer
+std::string Url(const Server& server, const std::string& path) {
     return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+bool Get(JXLibCurl& curl, const std::string& url) {
+    return curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, false,
+                                        nullptr);
 }
 
 std::string Body(JXLibCurl& curl, bool headers = false) {
@@ -52,7 +61,7 @@ public:
         m_thread = std::thread([this] {
             int client = ::accept(m_fd, nullptr, nullptr);
             char buf[4096];
-            (void)::read(client, buf, sizeof buf);
+            [[maybe_unused]] const ssize_t got = ::read(client, buf, sizeof buf);
             linger hard{1, 0};
             ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
             ::close(client);
@@ -174,6 +183,80 @@ TEST(JXLibCurl, OptionSettersRefuseOptionsOfAnotherType) {
     EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_URL, 1));
     EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_HTTPHEADER, "X: y"));
     EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_TIMEOUT, "5"));
+    EXPECT_TRUE(
+        curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_3));
+    EXPECT_TRUE(
+        curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1));
+    EXPECT_TRUE(curl.JXLibCurlSetAdditionalOptionsOffValue(CURLOPT_MAXFILESIZE_LARGE, 1 << 20));
+    for (CURLoption wrong : {CURLOPT_WRITEFUNCTION, CURLOPT_POSTFIELDS, CURLOPT_SSLCERT_BLOB}) {
+        EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsIntValue(wrong, 1)) << wrong;
+        EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsOffValue(wrong, 1)) << wrong;
+    }
+    EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_MAXFILESIZE_LARGE, 1));
+    EXPECT_FALSE(curl.JXLibCurlSetAdditionalOptionsOffValue(CURLOPT_TIMEOUT, 5));
+}
+
+// RawServer, not cpp-httplib's server: a client hanging up mid-response must not raise SIGPIPE.
+static void ServeSized(int fd, int) {
+    for (std::string head; !(head = RawServer::ReadRequestHead(fd)).empty();) {
+        const std::string path = head.substr(4, head.find(' ', 4) - 4);  // "GET <path> HTTP/1.1"
+        const std::string body = path == "/body" ? std::string(1 << 20, 'b') : "small";
+        const std::string big =
+            path == "/headers" ? "X-Big: " + std::string(8192, 'h') + "\r\n" : "";
+        RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\n" + big + "\r\n" + body);
+    }
+}
+
+TEST(JXLibCurl, ResponseOverALimitFailsAndTheHandleStaysUsable) {
+    RawServer server(ServeSized);
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    curl.JXLibCurlSetResponseLimits(64 << 10, 4 << 10);
+    const std::pair<const char*, const char*> cases[] = {
+        {"/body", "response body exceeds the limit of 65536 bytes"},
+        {"/headers", "response header block exceeds the limit of 4096 bytes"}};
+    for (const auto& [path, reason] : cases) {
+        EXPECT_FALSE(Get(curl, Url(server, path))) << path;
+        EXPECT_STREQ(curl.GetCurlErrorBuffer(), reason);
+        EXPECT_TRUE(Body(curl).empty());
+        EXPECT_TRUE(Get(curl, Url(server, "/small"))) << curl.GetCurlErrorBuffer();
+        EXPECT_EQ(Body(curl), "small");
+    }
+    // libcurl's own cap, set through the curl_off_t setter, is applied too.
+    curl.JXLibCurlSetAdditionalOptionsOffValue(CURLOPT_MAXFILESIZE_LARGE, 1000);
+    EXPECT_FALSE(Get(curl, Url(server, "/body")));
+    EXPECT_THAT(curl.GetCurlErrorBuffer(), HasSubstr("Maximum file size exceeded"));
+    // Init restores the default limits with every other default.
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    EXPECT_TRUE(Get(curl, Url(server, "/body")));
+}
+
+TEST(JXLibCurl, OnlyHttpExchangesWithAStatusSucceed) {
+    TempDir dir;
+    std::ofstream(dir.File("local")) << "local-content";
+    TestServer server;
+    server.SetResponder([&server](const httplib::Request& req, httplib::Response& res) {
+        if (req.path == "/moved") {
+            res.set_redirect(Url(server, "/elsewhere"));
+        }
+    });
+    // An HTTP/0.9 peer: a body with no status line.
+    RawServer peer([](int fd, int) {
+        RawServer::ReadRequestHead(fd);
+        RawServer::WriteText(fd, "no status line");
+        RawServer::Hangup(fd);
+    });
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    EXPECT_FALSE(Get(curl, "file://" + dir.File("local")));
+    EXPECT_EQ(Body(curl), "");
+    // A redirect followed at the caller's wish goes to https only.
+    curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_FOLLOWLOCATION, 1);
+    EXPECT_FALSE(Get(curl, Url(server, "/moved")));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_HTTP09_ALLOWED, 1));
+    EXPECT_FALSE(Get(curl, "http://127.0.0.1:" + std::to_string(peer.Port()) + "/"));
+    EXPECT_STREQ(curl.GetCurlErrorBuffer(), "the response carried no HTTP status");
 }
 
 TEST(JXLibCurl, SilentPeerIsAbandonedAndHandleStaysUsable) {
