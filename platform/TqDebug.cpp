@@ -1,6 +1,8 @@
 #include "TqDebug.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -8,9 +10,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -19,15 +24,90 @@ struct Destination {
     int threshold = 0;
 };
 
-Destination LoadDestination() {
-    Destination d;
-    if (const char* file = std::getenv("TQDEBUG_FILE"); file != nullptr && *file != '\0') {
-        int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-        if (fd >= 0) {
-            d.fd = fd;  // kept open for the life of the process, like stderr
+// Closes the descriptor unless it is released.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
         }
     }
-    if (const char* level = std::getenv("TQDEBUG_LEVEL"); level != nullptr && *level != '\0') {
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+void WriteAll(int fd, const std::string& line) {
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;  // a log that cannot be written must not disturb the caller
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+// Why an open that failed with `error` cannot take records. With O_NOFOLLOW a symbolic link
+// fails with ELOOP, and with O_NONBLOCK a FIFO (or socket) with no reader fails with ENXIO
+// instead of waiting for one.
+const char* WhyOpenFailed(int error) {
+    if (error == ELOOP) {
+        return "it is a symbolic link";
+    }
+    return error == ENXIO ? "it is not a regular file" : std::strerror(error);
+}
+
+// Why the open file cannot take records, or nullptr when it can. A FIFO or a device would block
+// or act on what is written. Records in a file that group or others may write could be forged or
+// cut, and dropping those bits now would not close a descriptor someone already holds.
+const char* WhyUnsuitable(int fd) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return "it is not a regular file";
+    }
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 ? "group or others may write it" : nullptr;
+}
+
+// The descriptor for the file at `path`, or -1 after one line on stderr saying why not. A new
+// file is owner-only: records carry host names, user names and bodies. O_NONBLOCK only keeps
+// the open from waiting; it has no effect on a regular file.
+int OpenLogFile(const char* path) {
+    FileDescriptor fd(
+        ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    const char* why = fd.Get() < 0 ? WhyOpenFailed(errno) : WhyUnsuitable(fd.Get());
+    if (why == nullptr) {
+        return fd.Release();  // kept open for the life of the process, like stderr
+    }
+    const std::string line = std::string("TqDebug: TQDEBUG_FILE ") + path + " is not used (" + why +
+                             "); records go to standard error\n";
+    WriteAll(STDERR_FILENO, line);
+    return -1;
+}
+
+// secure_getenv: a set-user-ID or set-group-ID program is not steered by its caller's settings.
+Destination LoadDestination() {
+    Destination d;
+    if (const char* file = ::secure_getenv("TQDEBUG_FILE"); file != nullptr && *file != '\0') {
+        if (const int fd = OpenLogFile(file); fd >= 0) {
+            d.fd = fd;
+        }
+    }
+    if (const char* level = ::secure_getenv("TQDEBUG_LEVEL"); level != nullptr && *level != '\0') {
         char* end = nullptr;
         long value = std::strtol(level, &end, 10);
         if (end != level && *end == '\0') {
@@ -37,15 +117,45 @@ Destination LoadDestination() {
     return d;
 }
 
+// Held while a record is stamped and written, so that records stay whole when the destination
+// is a pipe and come out in the order of their stamps; also held while the destination is
+// loaded. Not a function-local static: fork must be able to take it (see BeforeFork), and a
+// child must not find a static's initialisation half done by a thread it did not inherit.
+std::mutex g_writeMutex;
+Destination g_destination;  // loaded once under g_writeMutex, then only read
+std::atomic<bool> g_bDestinationLoaded{false};
+
 const Destination& TheDestination() {
-    static const Destination d = LoadDestination();
-    return d;
+    if (!g_bDestinationLoaded.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(g_writeMutex);
+        if (!g_bDestinationLoaded.load(std::memory_order_relaxed)) {
+            g_destination = LoadDestination();
+            g_bDestinationLoaded.store(true, std::memory_order_release);
+        }
+    }
+    return g_destination;
 }
 
 // The sink is read on every call, so the common case (none installed) is one relaxed load.
 std::atomic<bool> g_bHasSink{false};
 std::mutex g_sinkMutex;
 std::shared_ptr<const TqDebugSink> g_pSink;
+
+// fork copies a held mutex but not the thread that would release it: a child forked while
+// another thread writes a record or swaps the sink would wait for ever on its first record.
+// So fork waits until neither lock is held and holds both across the copy; parent and child
+// then release their own.
+void BeforeFork() {
+    g_sinkMutex.lock();
+    g_writeMutex.lock();
+}
+
+void AfterFork() {
+    g_writeMutex.unlock();
+    g_sinkMutex.unlock();
+}
+
+[[maybe_unused]] const int g_forkHandlers = ::pthread_atfork(BeforeFork, AfterFork, AfterFork);
 
 std::shared_ptr<const TqDebugSink> CurrentSink() {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
@@ -85,22 +195,6 @@ void AppendPrefix(std::string& line, int level) {
     }
 }
 
-void WriteAll(int fd, const std::string& line) {
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // a log that cannot be written must not disturb the caller
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
 void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
           va_list args) {
     if (g_bHasSink.load(std::memory_order_acquire)) {
@@ -116,17 +210,19 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
     if (kind == TqDebugRecord::Debug && level > dest.threshold) {
         return;
     }
-    std::string line;
-    line.reserve(256);
-    AppendPrefix(line, kind == TqDebugRecord::Error ? -1 : level);
-    line += function ? function : "";
-    line += ": ";
     std::string message = FormatMessage(format ? format : "", args);
     TqDebugMaskSecrets(message);  // after the filter: a record not written costs nothing
+    const char* label = function ? function : "";
+    // The stamp is taken under the lock: localtime_r holds glibc's time-zone lock, which fork
+    // does not reset, so it must never be held by another thread when fork runs.
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    std::string line;
+    line.reserve(std::strlen(label) + message.size() + 96);
+    AppendPrefix(line, kind == TqDebugRecord::Error ? -1 : level);
+    line += label;
+    line += ": ";
     line += message;
     line += '\n';
-    static std::mutex writeMutex;  // keeps records whole when the destination is a pipe
-    std::lock_guard<std::mutex> lock(writeMutex);
     WriteAll(dest.fd, line);
 }
 

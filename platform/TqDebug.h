@@ -13,10 +13,20 @@
 // threshold. The message is written as formatted (a format may put a body on its own line),
 // and every record ends with a line break.
 //
-// Settings, read once per process on first use:
+// Settings, read once per process on first use (with secure_getenv: a set-user-ID or
+// set-group-ID program ignores them and keeps the defaults):
 //     TQDEBUG_FILE   append records to this file instead of stderr
 //     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
 // A filtered-out record costs one comparison: nothing is formatted.
+// TQDEBUG_FILE must name a regular file that neither group nor others may write. A symbolic
+// link (as the last component of the path), a FIFO, a device, a directory, a file group or
+// others may write, or one that cannot be opened is not used: one line on stderr says why, and
+// records go to stderr. The log opens the file without waiting (a FIFO with no reader does not
+// block) and creates a missing one with mode 0600 (less the umask); for a group to read the log,
+// create the file 0640 beforehand.
+//
+// Safe across fork: fork waits for a record being written or a sink being swapped, so a child
+// forked while other threads log can log at once.
 //
 // Every record is passed through TqDebugMaskSecrets before it is written or handed to a sink,
 // so no log line carries a password, token or session cookie. A host platform that replaces

@@ -1,5 +1,9 @@
 // Logs through TqDebug in one of a few ways, so tests can check the default destination with
-// the environment they choose. Usage: tqdebug_probe basic|threads|filtered
+// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -43,6 +47,33 @@ void Filtered(TqDebug& log) {
     log.Error(kLabel, "survived");
 }
 
+// Forks children while threads log; each writes one record. Returns how many did not exit 0.
+int Fork(TqDebug& log) {
+    std::atomic<bool> stop{false};
+    const auto write = [&log, &stop] {
+        while (!stop.load()) {
+            log.Error(kLabel, "<%032d>", 0);
+        }
+    };
+    std::thread writers[] = {std::thread(write), std::thread(write), std::thread(write)};
+    for (int i = 0; i < 200; ++i) {
+        if (::fork() == 0) {
+            ::alarm(10);  // ends a child stuck on the log
+            log.Error(kLabel, "#");
+            ::_exit(0);
+        }
+    }
+    stop = true;
+    int failed = 0;
+    for (int status = 0; ::wait(&status) > 0;) {
+        failed += status == 0 ? 0 : 1;
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    return failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +83,8 @@ int main(int argc, char** argv) {
         Threads(log);
     } else if (std::strcmp(mode, "filtered") == 0) {
         Filtered(log);
+    } else if (std::strcmp(mode, "fork") == 0) {
+        return Fork(log);
     } else {
         Basic(log);
     }

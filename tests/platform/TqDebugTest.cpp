@@ -2,7 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <sstream>
@@ -18,8 +21,8 @@ namespace {
 // Runs the probe through the shell with the given environment settings; returns what it wrote
 // to stdout and stderr, and its exit status through `status`.
 std::string RunProbe(const std::string& env, const std::string& mode, int* status) {
-    const std::string cmd =
-        "env -u TQDEBUG_FILE -u TQDEBUG_LEVEL " + env + " " + TQDEBUG_PROBE + " " + mode + " 2>&1";
+    const std::string cmd = "env -u TQDEBUG_FILE -u TQDEBUG_LEVEL " + env + " timeout -s KILL 30 " +
+                            TQDEBUG_PROBE + " " + mode + " 2>&1";
     FILE* pipe = ::popen(cmd.c_str(), "r");
     std::string out;
     char buf[4096];
@@ -125,6 +128,8 @@ TEST(TqDebugDestination, FileAndThresholdFromEnvironment) {
     EXPECT_EQ(out, "");  // nothing on stderr when a file is named
     const auto lines = Lines(ReadFileText(file));
     ASSERT_EQ(lines.size(), 3u) << ReadFileText(file);
+    struct stat made {};
+    EXPECT_EQ(::stat(file.c_str(), &made) == 0 ? made.st_mode & 0777 : 0u, 0600u);
     EXPECT_TRUE(std::regex_match(
         lines[0],
         std::regex(kStamp +
@@ -147,6 +152,25 @@ TEST(TqDebugDestination, DefaultIsStderrWithThresholdZero) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_THAT(lines[0], HasSubstr("ERROR   int main(int, char**): error 7 [text] password=***"));
     EXPECT_THAT(lines[1], HasSubstr("DEBUG-0 int main(int, char**): level zero"));
+}
+
+TEST(TqDebugDestination, StderrInPlaceOfAnUnsafeFile) {
+    TempDir dir;
+    const std::string shared = dir.File("shared"), link = dir.File("link"), fifo = dir.File("fifo");
+    std::fclose(std::fopen(shared.c_str(), "w"));
+    ASSERT_EQ(::chmod(shared.c_str(), 0666) | ::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(shared.c_str(), link.c_str()), 0);
+    const std::pair<std::string, std::string> cases[] = {{link, "it is a symbolic link"},
+                                                         {fifo, "it is not a regular file"},
+                                                         {shared, "group or others may write it"}};
+    for (const auto& [path, why] : cases) {
+        int status = 0;
+        const auto lines = Lines(RunProbe("TQDEBUG_FILE=" + path, "basic", &status));
+        ASSERT_EQ(lines.size(), 3u) << path;
+        EXPECT_THAT(lines[0], HasSubstr(path + " is not used (" + why + ")"));
+        EXPECT_THAT(lines[1], HasSubstr("ERROR   int main(int, char**): error 7 [text]"));
+    }
+    EXPECT_EQ(ReadFileText(shared), "");
 }
 
 TEST(TqDebugDestination, FilteredRecordIsNeverFormatted) {
@@ -176,4 +200,10 @@ TEST(TqDebugDestination, RecordsFromManyThreadsStayWhole) {
         broken += whole ? 0 : 1;
     }
     EXPECT_EQ(broken, 0u);
+
+    // A child forked while threads log must not inherit a lock no thread of its own will release.
+    EXPECT_EQ(RunProbe("TQDEBUG_FILE=" + dir.File("fork.log"), "fork", &status), "");
+    EXPECT_EQ(status, 0);  // the number of children that did not exit 0, times 256
+    const std::string text = ReadFileText(dir.File("fork.log"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '#'), 200);  // one record from each child
 }
