@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <boost/json.hpp>
 
 #include <ctime>
@@ -24,6 +25,12 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(cacheDir);
         WriteConfig(600);
+        // What root may act on, whatever the umask the tests run under.
+        ::chmod(config.c_str(), 0644);
+        for (const char* dir :
+             {"jobresults", "jobresults/host01", "jobresults/host01/_VM_GUID_CACHE_"}) {
+            ::chmod(root.File(dir).c_str(), 0755);
+        }
     }
 
     void WriteConfig(unsigned expiry) {
@@ -76,6 +83,13 @@ protected:
 }  // namespace
 
 TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
+    Plant("vm-c\x1b[2J",
+          "id-3"
+          "0x17"
+          "esx-03"
+          "0x17"
+          "\x1b]0;pwned\x07\\",
+          30);
     Plant("vm-a",
           "id-1"
           "0x17"
@@ -95,7 +109,11 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     EXPECT_THAT(table.out, HasSubstr("vm-a"));
     EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-a +id-1 +esx-01 +/ds/a +[0-9]+s +live"));
     EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-b +id-2 +esx-02 +/ds/b +2h +expired"));
-    EXPECT_THAT(table.out, HasSubstr("2 entries"));
+    // A terminal acts on control bytes: a person sees them escaped, unambiguously.
+    EXPECT_THAT(table.out, HasSubstr("\nvm-c\\x1b[2J "));
+    EXPECT_THAT(table.out, HasSubstr(" \\x1b]0;pwned\\x07\\\\ "));
+    EXPECT_EQ(table.out.find_first_of("\x1b\x07"), std::string::npos);
+    EXPECT_THAT(table.out, HasSubstr("3 entries"));
 
     const CommandResult json = Tool("list --json");
     ASSERT_EQ(json.exitCode, 0);
@@ -106,7 +124,9 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     const time_t waited = std::time(nullptr) - stamped;
     EXPECT_THAT(Json(json).at("entries").at(1).at("ageSeconds").as_int64(),
                 ::testing::AllOf(::testing::Ge(7200), ::testing::Le(7200 + waited)));
+    EXPECT_EQ(Json(json).at("entries").at(2).at("third"), "\x1b]0;pwned\x07\\");
     EXPECT_TRUE(Exists("vm-b")) << "listing must not sweep";
+    EXPECT_EQ(Tool("get " + Quote("vm-c\x1b[2J")).out, "id-3\nesx-03\n\\x1b]0;pwned\\x07\\\\\n");
 }
 
 TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
@@ -203,4 +223,57 @@ TEST_F(CacheTool, RefusesDirectoryNamesThatAreNotPlainNames) {
         }
     }
     EXPECT_TRUE(Exists("../job"));
+}
+
+// Each way a user other than root could have changed what root acts on, made and undone.
+TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
+    const bool asRoot = ::geteuid() == 0;
+    const std::string machine = root.File("jobresults/host01"), real = root.File("real.ini");
+    const struct {
+        std::string path;
+        mode_t mode;
+        bool givenAway;
+        std::string reason;
+    } cases[] = {
+        {config, 0666, false, config + " is writable by group or others (mode 0666)"},
+        {config, 0644, true, config + " is owned by uid 65534, not by root"},
+        {root.Path(), 0777, false, root.Path() + " is writable by group or others (mode 0777)"},
+        {machine, 0775, false, machine + " is writable by group or others (mode 0775)"},
+        {cacheDir, 0757, false, cacheDir + " is writable by group or others (mode 0757)"},
+        {cacheDir, 0755, true, cacheDir + " is owned by uid 65534, not by root"},
+    };
+    for (const auto& c : cases) {
+        if (c.givenAway && !asRoot) {
+            continue;  // only root can give a file away
+        }
+        struct stat was {};
+        ASSERT_EQ(::stat(c.path.c_str(), &was), 0);
+        ASSERT_EQ(
+            ::chmod(c.path.c_str(), c.mode) | ::chown(c.path.c_str(), c.givenAway ? 65534 : -1, -1),
+            0);
+        for (const char* command :
+             {"list", "sweep --dry-run", "sweep", "get k", "invalidate k", "put k a b c"}) {
+            const CommandResult r = Tool(command);
+            if (asRoot) {
+                EXPECT_EQ(r.exitCode, 5) << command << ": " << c.reason;
+                EXPECT_EQ(r.err, "vsguidcache: refusing to run as root: " + c.reason + "\n");
+            } else {
+                EXPECT_NE(r.exitCode, 5) << "only root's runs are at stake";
+            }
+        }
+        EXPECT_EQ(Exists("k"), !asRoot) << c.reason;
+        EXPECT_EQ(
+            ::chmod(c.path.c_str(), was.st_mode & 07777) | ::chown(c.path.c_str(), was.st_uid, -1),
+            0);
+    }
+    EXPECT_EQ(Tool("list").exitCode, 0) << "every change undone";
+    std::filesystem::rename(config, real);
+    std::filesystem::create_symlink(real, config);
+    const CommandResult linked = Tool("list");
+    if (asRoot) {
+        EXPECT_EQ(linked.err,
+                  "vsguidcache: refusing to run as root: " + config + " is a symbolic link\n");
+    } else {
+        EXPECT_NE(linked.exitCode, 5);
+    }
 }

@@ -9,8 +9,14 @@
 // list and sweep --dry-run only read. get, put, invalidate and sweep go through JXVMGuidCache,
 // and like every cache user they end with its sweep of expired records.
 //
+// Run as root, it acts only on a configuration file and a cache directory that root alone can
+// change.
+//
 // Exit codes: 0 done; 1 bad arguments; 2 no record under the key; 3 no cache here (no
-// job-results directory, or caching switched off); 4 the cache refused or failed the change.
+// job-results directory, or caching switched off); 4 the cache refused or failed the change;
+// 5 run as root on a configuration or cache directory that others can change.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <boost/json.hpp>
@@ -19,18 +25,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <set>
 #include <string_view>
 
+#include "AgentConfig.h"
 #include "CacheView.h"
 #include "GuidCacheRules.h"
 #include "JXVMGuidCache.h"
 
 namespace {
 
-enum Exit { kOk = 0, kUsage = 1, kMissing = 2, kNoCache = 3, kRefused = 4 };
+enum Exit { kOk = 0, kUsage = 1, kMissing = 2, kNoCache = 3, kRefused = 4, kUntrusted = 5 };
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  bad arguments\n"
+    "  2  no record under the key\n"
+    "  3  no cache here (no job-results directory, or caching switched off)\n"
+    "  4  the cache refused or failed the change\n"
+    "  5  run as root on a configuration file or cache directory that others can change: as\n"
+    "     root, each must be owned by root, not writable by group or others, and not a link";
 
 struct Options {
     std::string config;
@@ -108,6 +127,37 @@ std::string Latin1ToUtf8(std::string_view bytes) {
     return text;
 }
 
+// Keys and fields are whatever bytes a cache user stored, and a file name may hold anything
+// but '/' and NUL: a control character in one (ESC starts the sequences that retitle a window,
+// move the cursor or make some terminals answer as if typed) is shown as \xNN, and a backslash
+// as \\ so that what a person reads maps back to one string. A C1 control written as UTF-8
+// (C2 80 to C2 9F) is escaped as its two bytes; other bytes from 0x80 up are parts of
+// characters and stay.
+std::string Printable(std::string_view bytes) {
+    std::string text;
+    const auto hex = [&text](unsigned char byte) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        text += escaped;
+    };
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < bytes.size() ? bytes[i + 1] : 0);
+        if (byte == '\\') {
+            text += "\\\\";
+        } else if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+            hex(byte);
+            hex(next);
+            ++i;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            hex(byte);
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    return text;
+}
+
 // One object of the --json output. Keys, fields and paths are bytes in whatever code page
 // wrote them, but JSON text is UTF-8: a field that is not UTF-8 goes out as Latin-1 and is
 // named in the object's "latin1" list, so that a reader can tell which fields to map back.
@@ -169,13 +219,14 @@ void PrintEntries(const Options& o, const CacheLocation& where,
                       .Done());
         return;
     }
-    std::printf("%s (expiry %s)\n", where.directory.c_str(),
+    std::printf("%s (expiry %s)\n", Printable(where.directory).c_str(),
                 Age(static_cast<int64_t>(where.expiry)).c_str());
     std::printf("%-24s %-20s %-20s %-28s %8s  %s\n", "KEY", "FIRST", "SECOND", "THIRD", "AGE",
                 "STATE");
     for (const auto& e : entries) {
-        std::printf("%-24s %-20s %-20s %-28s %8s  %s\n", e.key.c_str(), e.first.c_str(),
-                    e.second.c_str(), e.third.c_str(), Age(e.ageSeconds).c_str(),
+        std::printf("%-24s %-20s %-20s %-28s %8s  %s\n", Printable(e.key).c_str(),
+                    Printable(e.first).c_str(), Printable(e.second).c_str(),
+                    Printable(e.third).c_str(), Age(e.ageSeconds).c_str(),
                     !e.readable ? (e.expired ? "not a record, expired" : "not a record")
                     : e.expired ? "expired"
                                 : "live");
@@ -187,13 +238,80 @@ void Say(const Options& o, const std::string& key, const char* outcome, const st
     if (o.json) {
         PrintJson(JsonObject().Text("key", key).Value("result", outcome).Done());
     } else {
-        std::cout << text << "\n";
+        std::cout << Printable(text) << "\n";
     }
 }
 
 int Fail(Exit code, const std::string& message) {
-    std::fprintf(stderr, "vsguidcache: %s\n", message.c_str());
+    std::fprintf(stderr, "vsguidcache: %s\n", Printable(message).c_str());
     return code;
+}
+
+std::string Parent(const std::string& path) {
+    const std::string parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? "." : parent;
+}
+
+// Root does what the configuration and the cache directory say, so a user who could change
+// either could aim root's writes anywhere (a record put in /etc/cron.d is a cron job). Why
+// root must not rely on `path`, or empty when root alone can change it. A path that does not
+// exist yet stands for the nearest parent that does, since whoever may write there may create
+// it; a link is refused, as whoever placed it chose what it names. `stickyKeeps`: a sticky
+// directory counts as root's, as it keeps others from replacing root's files in it.
+std::string Untrusted(std::string path, bool stickyKeeps = false) {
+    struct stat info {};
+    while (::lstat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error != ENOENT || Parent(path) == path) {
+            return path + ": " + std::strerror(error);
+        }
+        path = Parent(path);
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return path + " is a symbolic link";
+    }
+    if (info.st_uid != 0) {
+        return path + " is owned by uid " + std::to_string(info.st_uid) + ", not by root";
+    }
+    const bool kept = stickyKeeps && (info.st_mode & S_ISVTX) != 0;
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !kept) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return path + " is writable by group or others (mode " + mode + ")";
+    }
+    return {};
+}
+
+// The file the platform reads, and the directory that holds it: the platform reads the file
+// again at every call, so whoever may replace it between reads counts as able to change it.
+std::string UntrustedConfiguration() {
+    const char* named = std::getenv(vsplatform::kAgentConfigVariable);
+    const std::string file = named != nullptr && *named != '\0'
+                                 ? std::string(named)
+                                 : std::string(vsplatform::kDefaultAgentConfigPath);
+    const std::string reason = Untrusted(file);
+    return reason.empty() ? Untrusted(Parent(file), true) : reason;
+}
+
+// The cache directory and the job-results directory that holds it; a user who could write
+// the latter could put a link to any directory in the cache's place.
+std::string UntrustedDirectory(const CacheLocation& where) {
+    if (where.directory.empty()) {
+        return {};  // no cache here: every command says so, and touches nothing
+    }
+    const std::string reason = Untrusted(Parent(where.directory));
+    return reason.empty() ? Untrusted(where.directory) : reason;
+}
+
+int Distrusted(const std::string& reason) {
+    return Fail(kUntrusted, "refusing to run as root: " + reason);
+}
+
+// Where the cache is, once it is known that the caller may act on it.
+int Locate(const Options& o, CacheLocation& where) {
+    where = LocateCache(o.dirName);
+    const std::string reason = ::geteuid() == 0 ? UntrustedDirectory(where) : std::string();
+    return reason.empty() ? static_cast<int>(kOk) : Distrusted(reason);
 }
 
 int SwitchedOff() {
@@ -203,7 +321,10 @@ int SwitchedOff() {
 
 // Everything but the read-only commands needs a live cache object.
 int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) {
-    const CacheLocation where = LocateCache(o.dirName);
+    CacheLocation where;
+    if (const int refused = Locate(o, where)) {
+        return refused;
+    }
     if (where.expiry == 0) {
         return SwitchedOff();
     }
@@ -216,7 +337,10 @@ int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) 
 }
 
 int List(const Options& o) {
-    const CacheLocation where = LocateCache(o.dirName);
+    CacheLocation where;
+    if (const int refused = Locate(o, where)) {
+        return refused;
+    }
     std::vector<CacheEntry> entries;
     if (!ReadEntries(where, entries)) {
         return Fail(kNoCache,
@@ -241,7 +365,9 @@ int Get(const Options& o) {
                           .Text("third", third)
                           .Done());
         } else {
-            std::cout << first << "\n" << second << "\n" << third << "\n";
+            std::cout << Printable(first) << "\n"
+                      << Printable(second) << "\n"
+                      << Printable(third) << "\n";
         }
         return static_cast<int>(kOk);
     });
@@ -270,7 +396,10 @@ int Invalidate(const Options& o) {
 }
 
 int Sweep(const Options& o) {
-    const CacheLocation where = LocateCache(o.dirName);
+    CacheLocation where;
+    if (const int refused = Locate(o, where)) {
+        return refused;
+    }
     if (where.expiry == 0) {
         return SwitchedOff();  // the sweep would refuse too: a dry run must not promise more
     }
@@ -312,6 +441,7 @@ int Sweep(const Options& o) {
 int main(int argc, char** argv) {
     Options o;
     CLI::App app{"Inspect and maintain the agent's VM GUID cache directory."};
+    app.footer(kExitCodes);
     app.require_subcommand(1);
     app.fallthrough();  // global options after the subcommand too, as people type them
     app.add_option("--config", o.config, "agent configuration file (default: $VSAGENT_CONFIG)");
@@ -344,7 +474,13 @@ int main(int argc, char** argv) {
                                   "'.' or '..', no '/')");
     }
     if (!o.config.empty()) {
-        ::setenv("VSAGENT_CONFIG", o.config.c_str(), 1);
+        ::setenv(vsplatform::kAgentConfigVariable, o.config.c_str(), 1);
+    }
+    if (::geteuid() == 0) {
+        const std::string reason = UntrustedConfiguration();
+        if (!reason.empty()) {
+            return Distrusted(reason);
+        }
     }
     if (list->parsed())
         return List(o);
