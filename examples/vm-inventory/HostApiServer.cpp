@@ -74,6 +74,9 @@ HostApiServer::HostApiServer(HostApiSettings settings)
         }
         m_vms.push_back(std::move(vm));
     }
+    if (m_settings.controlName) {
+        m_vms[0].name += "\x1b]0;pwned\x07";
+    }
     AddRoutes();
     m_pServer->set_tcp_nodelay(true);
     m_nPort = m_pServer->bind_to_any_port("127.0.0.1");
@@ -143,10 +146,12 @@ void HostApiServer::AddRoutes() {
             return unauthorised(res);
         }
         const unsigned pageSize = std::max(1u, ParamOr(req, "pageSize", 20));
-        const unsigned page = std::max(1u, ParamOr(req, "page", 1));
+        const unsigned page = m_settings.endlessList ? 1u : std::max(1u, ParamOr(req, "page", 1));
+        const size_t total = m_settings.endlessList ? 4000000000u : m_vms.size();
         std::ostringstream xml;
-        xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<vms total=\"" << m_vms.size()
-            << "\" page=\"" << page << "\" pageSize=\"" << pageSize << "\">\n";
+        xml << "<?xml version=\"" << (m_settings.controlName ? "1.1" : "1.0")
+            << "\" encoding=\"UTF-8\"?>\n<vms total=\"" << total << "\" page=\"" << page
+            << "\" pageSize=\"" << pageSize << "\">\n";
         for (size_t i = (page - 1) * size_t{pageSize};
              i < m_vms.size() && i < page * size_t{pageSize}; ++i) {
             const Vm& vm = m_vms[i];

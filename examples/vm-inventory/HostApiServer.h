@@ -27,6 +27,12 @@ struct HostApiSettings {
     unsigned tokenLifetime = 25;  // requests per token
     bool refuseLogin = false;     // answer every login with 401
     bool malformedList = false;   // send a VM list that is not well-formed XML
+    // Name the first VM with a terminal control sequence (ESC ]0;...BEL retitles the window),
+    // sent as character references in an XML 1.1 list, where they are allowed.
+    bool controlName = false;
+    // Claim far more VMs than there are and answer every page number with a full page, as a
+    // host whose count is wrong or hostile would: a client trusting the count never stops.
+    bool endlessList = false;
     // Send a VM list whose name is an external entity naming a local file: a client that
     // resolves it would put the file into its report.
     std::string externalEntityFile;

@@ -9,6 +9,7 @@
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 
+#include "Printable.h"
 #include "VSXMLDocument.h"
 
 using namespace xercesc;
@@ -58,7 +59,7 @@ std::string FormatTime(long seconds, const char* format) {
 std::string Join(const std::vector<std::string>& items, const char* separator) {
     std::string out;
     for (const auto& item : items) {
-        out += (out.empty() ? "" : separator) + item;
+        out += (out.empty() ? "" : separator) + Printable(item);
     }
     return out;
 }
@@ -73,7 +74,11 @@ std::string Serialise(DOMDocument* document) {
     MemBufFormatTarget target;
     output->setByteStream(&target);
     output->setEncoding(u"UTF-8");
-    writer->write(document, output.get());
+    try {
+        writer->write(document, output.get());
+    } catch (const DOMLSException&) {
+        return {};  // a character no XML document may hold, such as U+FFFF in a tag
+    }
     return std::string(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
 }
 
@@ -125,22 +130,22 @@ std::string XmlReport(CVSXMLParser& xml, const std::string& source,
     std::unique_ptr<DOMDocument, void (*)(DOMDocument*)> document(
         impl->createDocument(nullptr, u"inventory", nullptr), [](DOMDocument* d) { d->release(); });
     DOMElement* root = document->getDocumentElement();
-    xml.AddAttribute(root, "source", source, false);
+    xml.AddAttribute(root, "source", Printable(source), false);
     xml.AddAttribute(root, "count", static_cast<unsigned int>(vms.size()));
     for (const VmRecord& vm : vms) {
         DOMNode* node = xml.AddElement(root, "vm");
-        xml.AddAttribute(node, "id", vm.id, false);
+        xml.AddAttribute(node, "id", Printable(vm.id), false);
         xml.AddAttribute(node, "placementFromCache", vm.placementFromCache);
-        xml.AddElement(node, "name", vm.name, true);
+        xml.AddElement(node, "name", Printable(vm.name), true);
         xml.AddElement(node, "template", vm.isTemplate, false);  // written only when true
         xml.AddElement(node, "memoryMB", vm.memoryMB);
         xml.AddElement(node, "diskBytes", vm.diskBytes);
         xml.AddElement(node, "created", FormatTime(vm.created, "%Y-%m-%dT%H:%M:%S"), false);
-        xml.AddElement(node, "host", vm.host, false);
-        xml.AddElement(node, "datastore", vm.datastore, false);
+        xml.AddElement(node, "host", Printable(vm.host), false);
+        xml.AddElement(node, "datastore", Printable(vm.datastore), false);
         DOMNode* tags = xml.AddElement(node, "tags");
         for (const std::string& tag : vm.tags) {
-            xml.AddElement(tags, "tag", tag, false);
+            xml.AddElement(tags, "tag", Printable(tag), false);
         }
     }
     return Serialise(document.get());
@@ -154,16 +159,17 @@ std::string TableReport(const std::string& source, const std::vector<VmRecord>& 
     out << line;
     size_t fromCache = 0;
     for (const VmRecord& vm : vms) {
-        const std::string name = vm.name + (vm.isTemplate ? "*" : "");
+        const std::string name = Printable(vm.name) + (vm.isTemplate ? "*" : "");
         std::snprintf(line, sizeof line, "%-9s %-10s %5u MB %5llu GB %-16s %-7s %-27s %s\n",
-                      vm.id.c_str(), name.c_str(), vm.memoryMB, vm.diskBytes >> 30,
-                      FormatTime(vm.created, "%Y-%m-%d %H:%M").c_str(), vm.host.c_str(),
-                      vm.datastore.c_str(), Join(vm.tags, ",").c_str());
+                      Printable(vm.id).c_str(), name.c_str(), vm.memoryMB, vm.diskBytes >> 30,
+                      FormatTime(vm.created, "%Y-%m-%d %H:%M").c_str(), Printable(vm.host).c_str(),
+                      Printable(vm.datastore).c_str(), Join(vm.tags, ",").c_str());
         out << line;
         fromCache += vm.placementFromCache ? 1 : 0;
     }
     out << "\n"
-        << vms.size() << " VMs from " << source << " (* template); placement of " << fromCache
-        << " answered from the GUID cache, " << vms.size() - fromCache << " asked of the host.\n";
+        << vms.size() << " VMs from " << Printable(source) << " (* template); placement of "
+        << fromCache << " answered from the GUID cache, " << vms.size() - fromCache
+        << " asked of the host.\n";
     return out.str();
 }

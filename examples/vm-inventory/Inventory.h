@@ -30,9 +30,10 @@ bool ParseVmPage(CVSXMLParser& xml, const std::string& text, std::vector<VmRecor
 // Reads <placement><host/><datastore/></placement> into the record.
 bool ParsePlacement(CVSXMLParser& xml, const std::string& text, VmRecord& vm, std::string& error);
 
-// The report as an XML document.
+// The report as an XML document, its text escaped as Printable() does (XML 1.0 cannot carry
+// control characters at all); empty when a string holds a character no XML may hold.
 std::string XmlReport(CVSXMLParser& xml, const std::string& source,
                       const std::vector<VmRecord>& vms);
 
-// The report as a table for a terminal.
+// The report as a table for a terminal, its text escaped as Printable() does.
 std::string TableReport(const std::string& source, const std::vector<VmRecord>& vms);

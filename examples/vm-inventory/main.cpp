@@ -6,8 +6,10 @@
 //   vm-inventory --server https://h:8443/api/v1 --user u --password-file ~/.vm-inventory-password
 //   vm-inventory --format table
 //
-// Exit codes: 0 done; 1 bad arguments; 2 the host could not be reached or refused us;
-// 3 the host sent a document we cannot read; 4 the local cache could not be set up.
+// Exit codes: 0 done; 1 bad arguments (no place for the state directory included); 2 the host
+// could not be reached or refused us; 3 the host sent a document we cannot read (a VM list
+// that does not end within 10,000 pages included); 4 the local cache could not be set up
+// (a state directory that another user owns or that group or others may write included).
 // The embedded host API accepts the user "admin" with the password "secret".
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,20 +18,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "HostApiServer.h"
 #include "Inventory.h"
 #include "InventoryClient.h"
 #include "JXVMGuidCache.h"
+#include "Printable.h"
 #include "TqDebug.h"
 #include "VSJsonParser.h"
 #include "json_spirit/json_spirit_reader.h"
@@ -60,6 +64,10 @@ struct Failure {
 
 constexpr const char* kPasswordVariable = "VM_INVENTORY_PASSWORD";
 constexpr const char* kEmbeddedPassword = "secret";
+constexpr const char* kStateName = "vssupport-vm-inventory";
+constexpr const char* kAgentConfigName = "agent.ini";
+// A host's VM count decides how many pages we ask for; past this many a count is not believed.
+constexpr unsigned kMaxPages = 10000;
 
 // Owns one open file descriptor.
 class FileDescriptor {
@@ -154,29 +162,109 @@ std::optional<Failure> ResolvePassword(const Settings& s, std::string& password)
     return std::nullopt;
 }
 
+// Where the example keeps its state, or empty when the environment names no place of this
+// user's own: a fixed directory that every user shares would let one of them plant a link
+// where another writes.
 std::string DefaultStateDir() {
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
-    const std::string base = state && *state ? state
-                             : home && *home ? std::string(home) + "/.local/state"
-                                             : "/tmp";
-    return base + "/vssupport-vm-inventory";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string base = state && *state       ? state
+                             : home && *home       ? std::string(home) + "/.local/state"
+                             : runtime && *runtime ? runtime
+                                                   : "";
+    return base.empty() ? base : base + "/" + kStateName;
+}
+
+// A new state directory is private from the start; its parents are the user's own already.
+std::optional<Failure> MakeStateDir(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        const int error = errno;
+        return Failure{kCache, path + ": " + std::strerror(error)};
+    }
+    return std::nullopt;
+}
+
+// Another user who owns the state directory or may write to it could replace the
+// configuration we write there, and with it where the cache's records go. `fd` is the
+// directory as opened, without following a link, so the one checked is the one written to.
+std::optional<Failure> CheckStateDir(const std::string& path, int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        return Failure{kCache, path + ": " +
+                                   (error == ELOOP || error == ENOTDIR
+                                        ? std::string("not a directory (or a link)")
+                                        : std::strerror(error))};
+    }
+    if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return Failure{kCache, path + ": owned by uid " + std::to_string(st.st_uid) +
+                                   " with mode " + mode +
+                                   "; the state directory must be this user's own, writable by "
+                                   "no one else"};
+    }
+    return std::nullopt;
+}
+
+// Written whole under a fresh name and renamed over the old file: no link at either name is
+// followed, and a reader sees the old configuration or the new one.
+std::optional<Failure> WriteFileIn(int dirFd, const std::string& dir, const char* name,
+                                   const std::string& content) {
+    const std::string temporary = std::string(".") + name + "." + std::to_string(::getpid());
+    ::unlinkat(dirFd, temporary.c_str(), 0);  // left by a crashed run: the directory is ours
+    {
+        const FileDescriptor fd(::openat(
+            dirFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        const ssize_t written =
+            fd.Get() < 0 ? -1 : ::write(fd.Get(), content.data(), content.size());
+        if (written != static_cast<ssize_t>(content.size())) {
+            const int error = written < 0 ? errno : ENOSPC;  // a short write: the disk is full
+            ::unlinkat(dirFd, temporary.c_str(), 0);
+            return Failure{kCache, dir + "/" + temporary + ": " + std::strerror(error)};
+        }
+    }
+    if (::renameat(dirFd, temporary.c_str(), dirFd, name) != 0) {
+        const int error = errno;
+        ::unlinkat(dirFd, temporary.c_str(), 0);
+        return Failure{kCache, dir + "/" + name + ": " + std::strerror(error)};
+    }
+    return std::nullopt;
 }
 
 // The GUID cache lives in the agent's job-results directory, named by the agent's
 // configuration. Unless the caller names a configuration, the example keeps its own under the
 // state directory, so it runs with no setup and a second run finds the first run's records.
-void PrepareAgentConfiguration(const std::string& stateDir) {
+std::optional<Failure> PrepareAgentConfiguration(const std::string& stateDir) {
     if (std::getenv("VSAGENT_CONFIG") != nullptr) {
-        return;
+        return std::nullopt;
     }
-    namespace fs = std::filesystem;
+    if (stateDir.empty()) {
+        return Failure{kUsage,
+                       "no place for the state directory: set XDG_STATE_HOME, HOME or "
+                       "XDG_RUNTIME_DIR, or give --state-dir"};
+    }
+    if (auto failure = MakeStateDir(stateDir)) {
+        return failure;
+    }
+    const FileDescriptor dir(
+        ::open(stateDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (auto failure = CheckStateDir(stateDir, dir.Get())) {
+        return failure;
+    }
     const std::string root = stateDir + "/jobresults";
-    fs::create_directories(root + "/inventory-host");
-    const std::string config = stateDir + "/agent.ini";
-    std::ofstream(config) << "[Platform]\nPhysicalMachine=inventory-host\nJobResultsRoot=" << root
-                          << "\n[VirtualServer]\nnVMGuidCacheTime=3600\n";
-    ::setenv("VSAGENT_CONFIG", config.c_str(), 1);
+    std::error_code ignored;  // a directory that cannot be made fails the cache's Init
+    std::filesystem::create_directories(root + "/inventory-host", ignored);
+    if (auto failure = WriteFileIn(dir.Get(), stateDir, kAgentConfigName,
+                                   "[Platform]\nPhysicalMachine=inventory-host\nJobResultsRoot=" +
+                                       root + "\n[VirtualServer]\nnVMGuidCacheTime=3600\n")) {
+        return failure;
+    }
+    ::setenv("VSAGENT_CONFIG", (stateDir + "/" + kAgentConfigName).c_str(), 1);
+    return std::nullopt;
 }
 
 // Host placement comes from the cache when a previous run stored it, else from the host.
@@ -224,6 +312,11 @@ std::optional<Failure> ListVms(InventoryClient& client, CVSXMLParser& xml, unsig
     options.pageSize = pageSize;
     unsigned total = 1;
     for (unsigned page = 1; vms.size() < total; ++page) {
+        if (page > kMaxPages) {
+            return Failure{kDocument, "VM list: " + std::to_string(vms.size()) + " of the " +
+                                          std::to_string(total) + " VMs the host counts after " +
+                                          std::to_string(kMaxPages) + " pages; stopped there"};
+        }
         std::string resource = "vms", body, error;
         client.appendQueryStringArgument(resource, "page=%u", page);
         options.requestId = "inventory-page-" + std::to_string(page);
@@ -237,6 +330,13 @@ std::optional<Failure> ListVms(InventoryClient& client, CVSXMLParser& xml, unsig
         if (vms.size() == before) {
             break;  // a host whose total overstates its pages must not keep us looping
         }
+        // Nor may a count no number of pages could reach: fail now, not after kMaxPages.
+        if (total > uint64_t{kMaxPages} * pageSize) {
+            return Failure{kDocument, "VM list: the host counts " + std::to_string(total) +
+                                          " VMs, more than " + std::to_string(kMaxPages) +
+                                          " pages of " + std::to_string(pageSize) +
+                                          " (a larger --page-size reads more)"};
+        }
     }
     return std::nullopt;
 }
@@ -245,6 +345,8 @@ std::unique_ptr<HostApiServer> StartEmbeddedHost(const std::string& fault) {
     HostApiSettings host;
     host.refuseLogin = fault == "refuse-login";
     host.malformedList = fault == "malformed-list";
+    host.controlName = fault == "control-name";
+    host.endlessList = fault == "endless-list";
     if (fault.rfind("external-entity:", 0) == 0) {
         host.externalEntityFile = fault.substr(16);
     }
@@ -266,7 +368,9 @@ std::optional<Failure> Run(const Settings& s, std::string& report) {
     if (auto failure = ResolvePassword(s, password)) {
         return failure;
     }
-    PrepareAgentConfiguration(s.stateDir);
+    if (auto failure = PrepareAgentConfiguration(s.stateDir)) {
+        return failure;
+    }
     JXVMGuidCache cache("_VM_INVENTORY_CACHE_");
     if (!cache.Init()) {
         return Failure{kCache, "the GUID cache directory could not be set up (see VSAGENT_CONFIG)"};
@@ -294,6 +398,9 @@ std::optional<Failure> Run(const Settings& s, std::string& report) {
     }
     const std::string source = embedded ? "the embedded host API" : url;
     report = s.format == "table" ? TableReport(source, vms) : XmlReport(xml, source, vms);
+    if (report.empty()) {
+        return Failure{kDocument, "the report cannot hold a string the host sent"};
+    }
     return std::nullopt;
 }
 
@@ -321,9 +428,12 @@ int main(int argc, char** argv) {
     app.add_option("--page-size", s.pageSize, "VMs per list request")
         ->check(CLI::Range(1u, 1000u))
         ->capture_default_str();
-    app.add_option("--state-dir", s.stateDir,
-                   "where the example keeps its agent configuration and GUID cache when "
-                   "VSAGENT_CONFIG is not set")
+    app.add_option(
+           "--state-dir", s.stateDir,
+           "where the example keeps its agent configuration and GUID cache when "
+           "VSAGENT_CONFIG is not set: a directory of this user's own that no one "
+           "else may write (default: vssupport-vm-inventory in the first of $XDG_STATE_HOME, "
+           "~/.local/state and $XDG_RUNTIME_DIR that is set)")
         ->capture_default_str();
     app.add_flag("--verbose", s.verbose, "show the library's log lines on stderr");
     app.add_flag("--trace", s.trace,
@@ -331,13 +441,18 @@ int main(int argc, char** argv) {
                  "--verbose)");
     app.add_option("--embedded-fault", s.embeddedFault,
                    "make the embedded host API misbehave, to see how failures read: "
-                   "refuse-login, malformed-list, external-entity:/path (a list whose VM name "
-                   "is an external entity naming that file)")
+                   "refuse-login, malformed-list, control-name (a VM name with a terminal "
+                   "control sequence), endless-list (a list whose count never ends), "
+                   "external-entity:/path (a list whose VM name is an external entity naming "
+                   "that file)")
         ->check([](const std::string& value) {
-            return value == "none" || value == "refuse-login" || value == "malformed-list" ||
-                           value.rfind("external-entity:/", 0) == 0
+            static const std::set<std::string> named = {"none", "refuse-login", "malformed-list",
+                                                        "control-name", "endless-list"};
+            return named.count(value) != 0 || value.rfind("external-entity:/", 0) == 0
                        ? std::string()
-                       : std::string("none, refuse-login, malformed-list or external-entity:PATH");
+                       : std::string(
+                             "none, refuse-login, malformed-list, control-name, "
+                             "endless-list or external-entity:PATH");
         })
         ->group("Demonstration");
     try {
@@ -355,11 +470,11 @@ int main(int argc, char** argv) {
     std::string report;
     try {
         if (auto failure = Run(s, report)) {
-            std::fprintf(stderr, "vm-inventory: %s\n", failure->message.c_str());
+            std::fprintf(stderr, "vm-inventory: %s\n", Printable(failure->message).c_str());
             return failure->code;
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vm-inventory: %s\n", e.what());
+        std::fprintf(stderr, "vm-inventory: %s\n", Printable(e.what()).c_str());
         return kHost;
     }
     std::fputs(report.c_str(), stdout);

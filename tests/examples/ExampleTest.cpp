@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "RunCommand.h"
@@ -86,6 +88,8 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         {"--embedded-fault refuse-login", 2,
          "vm-inventory: logging in: the server refused the credentials (HTTP 401)\n"},
         {"--embedded-fault malformed-list", 3, "vm-inventory: VM list page 1: line "},
+        {"--embedded-fault endless-list", 3,
+         "vm-inventory: VM list: the host counts 4000000000 VMs, more than 10000 pages of 10"},
         {"--password p --server http://127.0.0.1:" + std::to_string(UnusedPort()) + "/api", 2,
          "vm-inventory: logging in: cannot reach the host: Failed to connect"},
         {"--server ftp://host", 1, "vm-inventory: not a server URL: ftp://host\n"},
@@ -141,6 +145,47 @@ TEST_F(VmInventory, ExternalEntitiesInResponsesAreNotResolved) {
     EXPECT_THAT(r.out + r.err, ::testing::Not(HasSubstr("TOP-SECRET-CONTENT")));
     EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
     EXPECT_THAT(r.err, HasSubstr("vm-inventory: VM list page 1: "));
+}
+
+TEST_F(VmInventory, ControlCharactersFromTheHostReachNoTerminal) {
+    for (const std::string format : {"table", "xml"}) {
+        const CommandResult r = Run("--embedded-fault control-name --format " + format);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_THAT(r.out, HasSubstr("web-1\\x1b]0;pwned\\x07"));
+        EXPECT_EQ(r.out.find_first_of("\x1b\x07"), std::string::npos) << format;
+    }
+}
+
+TEST_F(VmInventory, KeepsItsStateInADirectoryOfTheUsersOwn) {
+    const auto run = [](const std::string& environment) {
+        return RunCommand("env -u VSAGENT_CONFIG -u HOME -u XDG_STATE_HOME -u XDG_RUNTIME_DIR " +
+                          environment + " " + Quote(VM_INVENTORY) + " --format table");
+    };
+    const CommandResult nowhere = run("");  // no shared directory in its place
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_THAT(nowhere.err, StartsWith("vm-inventory: no place for the state directory"));
+
+    const std::string runtime = "XDG_RUNTIME_DIR=" + Quote(state.Path());
+    const std::string dir = state.File("vssupport-vm-inventory"), config = dir + "/agent.ini";
+    ASSERT_EQ(run(runtime).exitCode, 0);
+    struct stat st {};
+    EXPECT_EQ(::stat(dir.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0700u);
+    // A link at the configuration's name is replaced, not written through.
+    std::ofstream(state.File("elsewhere")) << "kept";
+    std::filesystem::remove(config);
+    std::filesystem::create_symlink(state.File("elsewhere"), config);
+    EXPECT_EQ(run(runtime).exitCode, 0);
+    EXPECT_EQ(ReadFileText(state.File("elsewhere")), "kept");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(config)));
+
+    ASSERT_EQ(::chmod(dir.c_str(), 0770), 0);
+    EXPECT_EQ(run(runtime).exitCode, 4) << "others may write to it";
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chmod(dir.c_str(), 0700) | ::chown(dir.c_str(), 65534, -1), 0);
+        const CommandResult other = run(runtime);
+        EXPECT_EQ(other.exitCode, 4);
+        EXPECT_THAT(other.err, HasSubstr(dir + ": owned by uid 65534"));
+    }
 }
 
 TEST_F(VmInventory, UntrustedCertificateIsRefused) {
