@@ -48,6 +48,15 @@ public:
     virtual bool computeUrl(const std::string& server, const std::string& resource,
                             const VSRestApiRequestOptions* options, std::string& url);
 
+    // The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
+    // True when the server answered with a status below 400; `response` then holds the body
+    // (empty when there was none). False when the connection is not connected (nothing is sent
+    // and `response` is left as it was), when the transport failed (refused, timed out, cut
+    // off: `response` holds whatever body arrived, getLastCurlError() says why and
+    // getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
+    // error body the server sent, getLastHttpStatus() the status). Every failure writes the
+    // LogError lines at Error level, the bodies included (secrets masked; see LogError for how
+    // to route or quiet them).
     bool get(const std::string& resource, std::string& response, VSRestApiRequestOptions* options);
     bool del(const std::string& resource, const std::string& body, std::string& response,
              VSRestApiRequestOptions* options);
@@ -66,19 +75,66 @@ public:
     // - . _ ~ as %XX): the raw text is never handed back.
     std::string UrlEncode(const std::string& text);
 
-    // The transport's most recent error text; empty when it has none. Takes the request lock,
-    // so it waits for a request under way on another thread.
+    // The transport's most recent error text; empty when it has none, also when a request
+    // failed before reaching the transport (not connected). Takes the request lock, so it waits
+    // for a request under way on another thread.
     std::string getLastCurlError();
 
+    // The HTTP status of the last exchange (200, 404, ...); 0 when none came back (a transport
+    // failure, or no request yet). Takes the request lock like getLastCurlError().
+    long getLastHttpStatus();
+
 protected:
+    // ---- Hooks: the steps of sendReq, for a client to override ----
+    //
+    // Every hook below runs inside sendReq with the request lock held (it is recursive), on
+    // the thread that made the request, in this order:
+    //     computeUrl -> addCurlHeaders -> addLoginCurlHeaders (when m_bUseLoginHeaders)
+    //     -> LogRequest -> the send -> recvResp -> LogError (failure) or
+    //     saveLoginCurlHeaders (when m_bUseLoginHeaders) -> LogResponse (success).
+    // sendReq's result is the send's alone: the results of computeUrl and of the header hooks
+    // are not looked at (a failing header hook writes its own Error line and the request still
+    // goes out; the server's answer then decides). A hook may issue a further request on the
+    // same connection (a lazy login from addLoginCurlHeaders): that request runs the whole
+    // path itself, and the outer request keeps exactly the header lines its own hooks
+    // appended. A hook must not call connect() or destroy the connection.
+
+    // Copies the last exchange's response body into `response` (any bytes, NUL included;
+    // empty when none came). Runs after every send, successful or not.
     virtual void recvResp(std::string& response);
+
+    // Appends the request's header lines to the transport, each one whole "Name: value" line:
+    //     m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-Request-Id: 42");
+    // The base class appends the common lines (addCommonCurlHeaders); an override that still
+    // wants them calls the base first. The lines of the previous request are already gone.
     virtual bool addCurlHeaders(HTTP_REQ_TYPE verb, const std::string& resource,
                                 const std::string& body, const VSRestApiRequestOptions* options);
+    // "Accept-Language: en_US" and "User-Agent: curl/7.32.0"; an Error line and false when one
+    // cannot be appended (the second is then not tried).
     virtual bool addCommonCurlHeaders();
+    // With m_bUseLoginHeaders: adds the session's header lines (a token saved from the login's
+    // answer, typically kept in m_strAux1). The base class adds nothing.
+    //     bool addLoginCurlHeaders() override {
+    //         if (m_strAux1.empty() && !Login()) return false;   // a nested POST
+    //         return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
+    //                                               ("X-Session: " + m_strAux1).c_str());
+    //     }
     virtual bool addLoginCurlHeaders();
+    // With m_bUseLoginHeaders, after each successful send: keeps what the answer carries for
+    // later requests, e.g. a token from the response header block,
+    // m_pCurl->GetHttpResponse(length, true). The base class keeps nothing.
     virtual bool saveLoginCurlHeaders();
+    // The request path itself (see the order above). Overriding it replaces the whole path;
+    // get/post/put/del call it through the virtual table.
     virtual bool sendReq(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
                          std::string& response, VSRestApiRequestOptions* options);
+
+    // The exchange lines. LogRequest (only for a non-empty body) and LogResponse write at level
+    // 2, or 0 after enableDebug(); LogError writes up to three Error lines whatever the level,
+    // with the request and response bodies, which reach standard error by default. To route
+    // them elsewhere install a sink (TqDebugSetSink); to quiet or shorten them override
+    // LogError (calling the base for the first line only, say). The log masks secrets in every
+    // line, and a request marked by isSecretRequest shows only its bodies' lengths.
     virtual void LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                              const std::string& response);
     virtual void LogRequest(HTTP_REQ_TYPE verb, const std::string& url, const std::string& body);
@@ -102,20 +158,29 @@ protected:
     virtual bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
                                  const VSRestApiRequestOptions* options);
 
-    JXLibCurl* m_pCurl;  // owned; a client may replace it with its own transport
-    JxCriticalSection m_csLock;
-    bool m_bConnected;
+    // ---- Members: a client sets these itself (there are no setters) ----
+
+    // The transport, owned and deleted by the connection. A client may replace it with its own
+    // object derived from JXLibCurl (a recorder, a proxy, a test double) in its constructor,
+    // before connect() and before any request, deleting the one it replaces:
+    //     delete m_pCurl;
+    //     m_pCurl = new RecordingCurl();   // the connection deletes it in its destructor
+    JXLibCurl* m_pCurl;
+    JxCriticalSection m_csLock;  // the request lock, held by sendReq; recursive
+    bool m_bConnected;           // set by a successful connect()
     TqDebug m_debug;
-    std::string m_strContentType;
-    bool m_bUseHttps;
-    unsigned int m_nPort;
-    std::string m_strBasePath;
-    std::string m_strServer;
+    std::string m_strContentType;  // required before connect(): "application/json", ...
+    bool m_bUseHttps;              // "https://" instead of "http://"
+    unsigned int m_nPort;          // 0: the scheme's default port, none written in the URL
+    std::string m_strBasePath;     // with its leading "/": "/api/v1"
+    std::string m_strServer;       // host name or address, stored by connect()
+    // Two strings that belong to the client: the base class never reads or writes them
+    // (a session token, a tenant id, ...).
     std::string m_strAux1;
     std::string m_strAux2;
-    bool m_bDebugEnabled;
-    bool m_bUseLoginHeaders;
-    bool m_bSecretExchange;  // the request under way is secret (see isSecretRequest)
+    bool m_bDebugEnabled;     // set by enableDebug()
+    bool m_bUseLoginHeaders;  // run addLoginCurlHeaders / saveLoginCurlHeaders for each request
+    bool m_bSecretExchange;   // the request under way is secret (see isSecretRequest)
 
 private:
     class HeaderScope;

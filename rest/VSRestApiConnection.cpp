@@ -32,9 +32,6 @@ constexpr const char* kLogErrorLabel =
 constexpr const char* kUrlEncodeLabel =
     "std::string CVSRestApiConnection::UrlEncode(const string&)";
 
-constexpr int kCurlOptNoSignal = 99;   // CURLOPT_NOSIGNAL
-constexpr int kCurlOptCaInfo = 10065;  // CURLOPT_CAINFO
-
 constexpr size_t kQueryArgumentBuffer = 2048;
 
 // Formats into storage of its own: an argument may point into the query that the result is
@@ -154,14 +151,12 @@ bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::str
         m_debug.Error(kConnectLabel, "Failed to Initialize Curl Library");
         return false;
     }
-    if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(static_cast<CURLoption>(kCurlOptNoSignal),
-                                                        1)) {
+    if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
         m_debug.Error(kConnectLabel, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
         return false;
     }
     if (!skipSslVerify && !caFile.empty() &&
-        !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(static_cast<CURLoption>(kCurlOptCaInfo),
-                                                           caFile)) {
+        !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, caFile)) {
         m_debug.Error(kConnectLabel, "Failed to set curl option CURLOPT_CAINFO :[%s]",
                       caFile.c_str());
         return false;
@@ -327,6 +322,11 @@ void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
     if (!response.empty()) {
         m_debug.Error(kLogErrorLabel, "  Rsp: [%s]", Loggable(response).c_str());
     }
+}
+
+long CVSRestApiConnection::getLastHttpStatus() {
+    JxCriticalSectionLock lock(&m_csLock);
+    return static_cast<long>(m_pCurl->GetHttpErrorCode());
 }
 
 std::string CVSRestApiConnection::getLastCurlError() {

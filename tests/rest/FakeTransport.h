@@ -40,12 +40,12 @@ public:
         return initResult;
     }
     bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) override {
-        Event("IntOption " + std::to_string(option) + "=" + std::to_string(value));
+        Event("IntOption " + Name(option) + "=" + std::to_string(value));
         return noSignalResult;
     }
     bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                   const std::string& value) override {
-        Event("StringOption " + std::to_string(option) + "=" + value);
+        Event("StringOption " + Name(option) + "=" + value);
         caInfo = value;
         return caInfoResult;
     }
@@ -87,6 +87,11 @@ public:
 
 private:
     void Event(const std::string& e) { m_events->push_back(e); }
+    // libcurl's own name of the option ("NOSIGNAL" for CURLOPT_NOSIGNAL).
+    static std::string Name(CURLoption option) {
+        const curl_easyoption* info = curl_easy_option_by_id(option);
+        return info != nullptr ? info->name : "option " + std::to_string(option);
+    }
     std::vector<std::string>* m_events;
 };
 

@@ -6,36 +6,13 @@
 
 #include "FakeTransport.h"
 #include "LogCapture.h"
+#include "RestLabels.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using namespace rest_labels;
 
 namespace {
-
-const char* const kConnect =
-    "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
-const char* const kSendReq =
-    "virtual bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE, const string&, const string&, "
-    "std::string&, VSRestApiRequestOptions*)";
-const char* const kCommon = "virtual bool CVSRestApiConnection::addCommonCurlHeaders()";
-const char* const kComputeUrl =
-    "virtual bool CVSRestApiConnection::computeUrl(const string&, const string&, const "
-    "VSRestApiRequestOptions*, std::string&)";
-const char* const kLogRequest =
-    "virtual void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE, const string&, const string&)";
-const char* const kLogResponse =
-    "virtual void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE, const string&, const string&)";
-const char* const kLogError =
-    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
-    "const string&)";
-
-std::vector<std::string> Messages(const std::vector<TqDebugRecord>& records) {
-    std::vector<std::string> out;
-    for (const auto& r : records) {
-        out.push_back(r.message);
-    }
-    return out;
-}
 
 class RestConnection : public ::testing::Test {
 protected:
@@ -137,13 +114,13 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
 
     conn.SetContentType("application/xml");
     ASSERT_TRUE(conn.connect("host", false, "/ca.pem"));
-    EXPECT_THAT(conn.events, ElementsAre("Init application/xml verify", "IntOption 99=1",
-                                         "StringOption 10065=/ca.pem"));
+    EXPECT_THAT(conn.events, ElementsAre("Init application/xml verify", "IntOption NOSIGNAL=1",
+                                         "StringOption CAINFO=/ca.pem"));
     conn.events.clear();
     ASSERT_TRUE(conn.connect("host", true, "/ca.pem"));  // skipping ignores the file silently
     ASSERT_TRUE(conn.connect("host", false, ""));        // no file, no option
-    EXPECT_THAT(conn.events, ElementsAre("Init application/xml skip", "IntOption 99=1",
-                                         "Init application/xml verify", "IntOption 99=1"));
+    EXPECT_THAT(conn.events, ElementsAre("Init application/xml skip", "IntOption NOSIGNAL=1",
+                                         "Init application/xml verify", "IntOption NOSIGNAL=1"));
     EXPECT_THAT(log.Records(), IsEmpty());
 }
 

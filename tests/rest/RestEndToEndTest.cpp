@@ -7,17 +7,15 @@
 #include <thread>
 
 #include "LogCapture.h"
+#include "RestLabels.h"
 #include "TempDir.h"
 #include "TestServer.h"
 #include "VSRestApiConnection.h"
 
+using rest_labels::kLogError;
 using ::testing::HasSubstr;
 
 namespace {
-
-const char* const kLogError =
-    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
-    "const string&)";
 
 class Client : public CVSRestApiConnection {
 public:
@@ -103,8 +101,10 @@ TEST(RestEndToEnd, ErrorStatusGivesFalseWithBody) {
     std::string response;
     EXPECT_FALSE(client.get("missing", response, nullptr));
     EXPECT_EQ(response, "{\"error\":\"404\"}");
+    EXPECT_EQ(client.getLastHttpStatus(), 404);
     EXPECT_FALSE(client.post("broken", "x", response, nullptr));
     EXPECT_EQ(response, "{\"error\":\"500\"}");
+    EXPECT_EQ(client.getLastHttpStatus(), 500);
 
     const auto lines = log.From(kLogError);
     ASSERT_EQ(lines.size(), 5u);
@@ -123,6 +123,7 @@ TEST(RestEndToEnd, RefusedPortGivesLibcurlText) {
     std::string response = "stale";
     EXPECT_FALSE(client.get("vms", response, nullptr));
     EXPECT_EQ(response, "");
+    EXPECT_EQ(client.getLastHttpStatus(), 0) << "no answer, no status";
     const auto lines = log.From(kLogError);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0].message, HasSubstr("Couldn't connect to server] [0]. GET [http://"));

@@ -5,17 +5,15 @@
 
 #include "LogCapture.h"
 #include "RawServer.h"
+#include "RestLabels.h"
 #include "TestServer.h"
 #include "VSRestApiConnection.h"
 
+using rest_labels::kLogError;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
-
-const char* const kLogError =
-    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
-    "const string&)";
 
 class FaultClient : public CVSRestApiConnection {
 public:
@@ -34,14 +32,6 @@ void AnswerFine(int fd) {
     while (!RawServer::ReadRequestHead(fd).empty()) {
         RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfine");
     }
-}
-
-std::vector<std::string> Messages(const std::vector<TqDebugRecord>& records) {
-    std::vector<std::string> out;
-    for (const auto& r : records) {
-        out.push_back(r.message);
-    }
-    return out;
 }
 
 }  // namespace

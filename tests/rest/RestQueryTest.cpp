@@ -3,13 +3,13 @@
 
 #include "FakeTransport.h"
 #include "LogCapture.h"
+#include "RestLabels.h"
 #include "VSRestApiConnection.h"
 
+using rest_labels::kUrlEncode;
 using ::testing::ElementsAre;
 
 namespace {
-
-const char* const kUrlEncode = "std::string CVSRestApiConnection::UrlEncode(const string&)";
 
 // The real transport, reached only through the two public helpers.
 class QueryConnection : public CVSRestApiConnection {};

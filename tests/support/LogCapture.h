@@ -26,3 +26,12 @@ private:
     std::vector<TqDebugRecord> m_records;
     TqDebugSink m_previous;
 };
+
+// The messages of the records, in order.
+inline std::vector<std::string> Messages(const std::vector<TqDebugRecord>& records) {
+    std::vector<std::string> out;
+    for (const auto& r : records) {
+        out.push_back(r.message);
+    }
+    return out;
+}
