@@ -7,6 +7,11 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+# The platform's headers live apart, so an agent with a platform of its own finds only its own.
+for header in TqDebug.h CLoFile.h JXLibCurl.h; do
+  test ! -e "$prefix/include/vssupport/$header" || { echo "$header among the library's headers"; exit 1; }
+  test -e "$prefix/include/vsplatform/$header" || { echo "$header not installed"; exit 1; }
+done
 
 # The sample is the first cpp block after its marker in the README.
 mkdir -p "$work/consumer"
@@ -19,14 +24,22 @@ test -s "$work/consumer/main.cpp" || { echo "no client sample in $readme"; exit 
 cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)
 project(consumer CXX)
-set(CMAKE_CXX_STANDARD 17)
+# An older standard of its own: the package's targets must raise it to the C++17 they need.
+set(CMAKE_CXX_STANDARD 14)
 find_package(VSSupport 1 REQUIRED)
 add_executable(consumer main.cpp)
 target_link_libraries(consumer PRIVATE VSSupport::vssupport)
 CMAKE
 cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
 cmake --build "$work/consumer/build" >/dev/null
+# Raised, the consumer compiles as C++17 (no flag where that is the compiler's default);
+# left alone, it would get -std=gnu++14.
+if grep -q -- '++14' "$work/consumer/build/compile_commands.json"; then
+  echo "the package did not raise the consumer to C++17"
+  exit 1
+fi
 
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name vssupport.pc)")
 # shellcheck disable=SC2046,SC2086
