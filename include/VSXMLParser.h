@@ -12,6 +12,16 @@
 // the caller's own). Apart from its log the object keeps no state, so one object serves any
 // number of documents. It takes no lock: use one object from one thread at a time.
 //
+// Order of destruction: every Xerces object (a parser, a document, a DOM node) must be gone
+// before the last initialisation is given back, or the program crashes at exit without a
+// message. Parse server text with CVSXMLDocument (VSXMLDocument.h), which owns its document
+// and holds an initialisation of its own, so declaring it after the CVSXMLParser, or alone,
+// gives the right order by itself:
+//     CVSXMLParser xml;
+//     CVSXMLDocument document;   // destroyed first, its tree with it
+// A parser or document of your own must be released before the last CVSXMLParser and
+// CVSXMLDocument go.
+//
 // Failures:
 //  - No reader reports a status. A boolean text other than "true"/"false" (any letter case) is
 //    logged as an error and reads as false. A bad date-time reads as whatever was parsed.
