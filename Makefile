@@ -21,6 +21,9 @@ demo: build
 	env -u VSAGENT_CONFIG build/default/examples/vm-inventory --state-dir "$(DEMO_STATE)" --format table
 	@echo
 	env -u VSAGENT_CONFIG build/default/examples/vm-inventory --state-dir "$(DEMO_STATE)" --format table | tail -n 1
+	@echo
+	@echo "The cache those runs share, as an operator sees it:"
+	build/default/tools/vsguidcache --config "$(DEMO_STATE)/agent.ini" --dir-name _VM_INVENTORY_CACHE_ list
 
 test-asan: deps
 	cmake --preset asan
