@@ -123,7 +123,7 @@ size_t QuotedEnd(std::string_view text, size_t open, bool escapes) {
     const char quote = text[open];
     size_t i = open + 1;
     while (i < text.size() && text[i] != quote) {
-        i += escapes && text[i] == '\\' ? 2 : 1;
+        i += escapes && text[i] == '\\' ? 2U : 1U;
     }
     return i < text.size() ? i : text.size();
 }

@@ -61,7 +61,8 @@ std::string PercentEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(text.size() * 3);
-    for (const unsigned char byte : text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         const bool unreserved = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
                                 (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '.' ||
                                 byte == '_' || byte == '~';
