@@ -1,4 +1,5 @@
 #include "CLoDirectory.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -34,24 +35,7 @@ int MakeOne(const std::string& path) {
     return error == EEXIST && IsDirectory(path) ? 0 : error;
 }
 
-// A descriptor that is closed when it goes out of scope, unless handed on with Release().
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_nFd(fd) {}
-    ~UniqueFd() {
-        if (m_nFd >= 0) {
-            ::close(m_nFd);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_nFd; }
-    int Release() { return std::exchange(m_nFd, -1); }
-
-private:
-    int m_nFd;
-};
+using vsplatform::UniqueFd;
 
 // Each level of the removal holds one directory open; the bound keeps a deep tree from using up
 // the process's descriptors or its stack. Cache and job directories are a level or two deep.

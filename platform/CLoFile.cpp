@@ -1,4 +1,5 @@
 #include "CLoFile.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,16 +34,6 @@ CLoError Fail(int error, const char* operation, const char* path) {
 bool IsEmptyPath(const char* path) {
     return path == nullptr || *path == '\0';
 }
-
-// Closes on scope exit; for the whole-file read, which holds the descriptor only briefly.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
 
 // Room for `count` bytes and a terminating NUL, from new[] as the caller's delete[] expects;
 // null when the memory cannot be had (the contract returns errors, it throws none).
@@ -168,12 +159,12 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
         return Fail(ENOENT, "read", path);
     }
     // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; it is refused below.
-    FdCloser file{::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)};
-    if (file.fd < 0) {
+    const vsplatform::UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.Get() < 0) {
         return Fail("read", path);
     }
     struct stat info;
-    if (::fstat(file.fd, &info) != 0) {
+    if (::fstat(file.Get(), &info) != 0) {
         return Fail("read", path);
     }
     if (!S_ISREG(info.st_mode)) {
@@ -187,7 +178,7 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
     }
     std::unique_ptr<char[]> data;
     size_t used = 0;
-    if (const int error = ReadAll(file.fd, static_cast<size_t>(info.st_size), limit, data, used);
+    if (const int error = ReadAll(file.Get(), static_cast<size_t>(info.st_size), limit, data, used);
         error != 0) {
         return Fail(error, error == EFBIG ? "read (larger than the limit)" : "read", path);
     }

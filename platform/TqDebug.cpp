@@ -1,4 +1,5 @@
 #include "TqDebug.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -24,24 +25,7 @@ struct Destination {
     int threshold = 0;
 };
 
-// Closes the descriptor unless it is released.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
+using FileDescriptor = vsplatform::UniqueFd;
 
 void WriteAll(int fd, const std::string& line) {
     const char* p = line.data();
