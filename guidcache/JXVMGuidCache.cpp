@@ -26,8 +26,7 @@ using vsgc::kSeparator;
 using vsgc::kSeparatorLength;
 
 // Read-write, create, truncate: the flags records have always been written with.
-constexpr int kWriteFlags = 578;
-static_assert(kWriteFlags == (O_RDWR | O_CREAT | O_TRUNC), "Linux open flag values");
+constexpr int kWriteFlags = O_RDWR | O_CREAT | O_TRUNC;
 
 // Temporary names are claimed with O_EXCL; a name left by a crashed process whose pid came
 // back is skipped by trying the next counter value.
