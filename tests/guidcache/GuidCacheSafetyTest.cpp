@@ -1,9 +1,7 @@
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 
 #include "CacheFixture.h"
