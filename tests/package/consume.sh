@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# consume.sh BUILD_DIR README CXXFLAGS LDFLAGS
+# consume.sh BUILD_DIR README CXXFLAGS LDFLAGS VERSION
 set -euo pipefail
-build_dir=$1 readme=$2 cxxflags=$3 ldflags=$4
+build_dir=$1 readme=$2 cxxflags=$3 ldflags=$4 version=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -26,7 +26,7 @@ cmake_minimum_required(VERSION 3.25)
 project(consumer CXX)
 # An older standard of its own: the package's targets must raise it to the C++17 they need.
 set(CMAKE_CXX_STANDARD 14)
-find_package(VSSupport 1 REQUIRED)
+find_package(VSSupport 1.1 REQUIRED)
 add_executable(consumer main.cpp)
 target_link_libraries(consumer PRIVATE VSSupport::vssupport)
 CMAKE
@@ -41,7 +41,23 @@ if grep -q -- '++14' "$work/consumer/build/compile_commands.json"; then
   exit 1
 fi
 
+# SameMajorVersion: a newer minor release or another major version is not this package.
+for wanted in 1.2 0.9 2.0; do
+  mkdir -p "$work/version-$wanted"
+  printf 'cmake_minimum_required(VERSION 3.25)\nproject(v NONE)\nfind_package(VSSupport %s REQUIRED)\n' \
+    "$wanted" >"$work/version-$wanted/CMakeLists.txt"
+  if cmake -S "$work/version-$wanted" -B "$work/version-$wanted/build" \
+      -DCMAKE_PREFIX_PATH="$prefix" >/dev/null 2>&1; then
+    echo "find_package(VSSupport $wanted) accepted the installed package"
+    exit 1
+  fi
+done
+grep -q '#define VSSUPPORT_VERSION_STRING "'"$version"'"' "$prefix/include/vssupport/VSSupportVersion.h" ||
+  { echo "VSSupportVersion.h does not say $version"; exit 1; }
+
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name vssupport.pc)")
+pkg-config --exact-version="$version" vssupport vsplatform ||
+  { echo "the pkg-config files do not say $version"; exit 1; }
 # shellcheck disable=SC2046,SC2086
 g++ -std=c++17 $cxxflags "$work/consumer/main.cpp" -o "$work/consumer/by-pkg-config" \
   $(pkg-config --cflags --libs vssupport) $ldflags \
