@@ -1,16 +1,21 @@
-// CVSRestApiConnection: the base class of the agent's REST API clients.
-//
-// A client derives from it, assigns the connection settings (m_strContentType, m_bUseHttps,
-// m_nPort, m_strBasePath, m_bUseLoginHeaders), calls connect() and then get/post/put/del.
-// Every request runs through sendReq(), which holds the connection's request lock for the whole
-// exchange, composes the URL, collects the header lines, logs the request, sends it, reads the
-// response back and logs the outcome. Each step is a virtual hook a client may override.
-//
-// The request lock is recursive: a hook may issue a further request on the same connection.
-// The nested request sets the outer one's header lines aside and puts them back, so each
-// request goes out with exactly the lines its own hooks appended.
-// Requests from several threads on one connection run one at a time. connect() and the
-// members must be set up before requests are issued.
+/// @class CVSRestApiConnection
+/// @brief The base class of the agent's REST API clients.
+///
+/// A client derives from it, assigns the connection settings (m_strContentType, m_bUseHttps,
+/// m_nPort, m_strBasePath, m_bUseLoginHeaders), calls connect() and then get/post/put/del.
+/// Every request runs through sendReq(), which holds the connection's request lock for the whole
+/// exchange, composes the URL, collects the header lines, logs the request, sends it, reads the
+/// response back and logs the outcome. Each step is a virtual hook a client may override.
+///
+/// The request lock is recursive: a hook may issue a further request on the same connection.
+/// The nested request sets the outer one's header lines aside and puts them back, so each
+/// request goes out with exactly the lines its own hooks appended.
+/// Requests from several threads on one connection run one at a time. connect() and the
+/// members must be set up before requests are issued.
+///
+/// The rules every hook keeps (its place in the request path, the lock it runs under, which
+/// results count) are under @ref vsrest_hooks "Hooks" below. A complete client is the sample
+/// in "Deriving a client" on the @ref index "main page" (the README).
 #pragma once
 
 #include <string>
@@ -20,167 +25,207 @@
 #include "TqDebug.h"
 #include "VSSupportExport.h"
 
-// The caller's per-request options. The base class only hands the pointer on to computeUrl()
-// and addCurlHeaders(); a client derives its own record from this one and reads it in its
-// overrides (the virtual destructor makes dynamic_cast and deleting through the base work).
+/// The caller's per-request options. The base class only hands the pointer on to computeUrl()
+/// and addCurlHeaders(); a client derives its own record from this one and reads it in its
+/// overrides (the virtual destructor makes dynamic_cast and deleting through the base work).
 struct VSSUPPORT_EXPORT VSRestApiRequestOptions {
+    /// Virtual, so that a client's record can be found with dynamic_cast and deleted through
+    /// this type.
     virtual ~VSRestApiRequestOptions();
 };
 
 class VSSUPPORT_EXPORT CVSRestApiConnection {
 public:
+    /// An unconnected connection owning a new transport (m_pCurl); the settings are empty,
+    /// false or 0 until the client assigns them.
     CVSRestApiConnection();
+    /// Deletes the transport, m_pCurl, also when a client has replaced it.
     virtual ~CVSRestApiConnection();
+    /// Not copyable: the connection owns its transport.
     CVSRestApiConnection(const CVSRestApiConnection&) = delete;
+    /// Not copyable: the connection owns its transport.
     CVSRestApiConnection& operator=(const CVSRestApiConnection&) = delete;
 
-    // Request and response lines go to level 0 instead of 2 from now on; nothing clears it.
+    /// Request and response lines go to level 0 instead of 2 from now on; nothing clears it.
     void enableDebug();
 
-    // Initialises the transport for m_strContentType (which must be set) and remembers the
-    // server. skipSslVerify turns certificate checks off and ignores caFile; otherwise a
-    // non-empty caFile names the CA bundle. A connect refused for want of a content type
-    // changes nothing; any later failure leaves the connection unconnected (the transport has
-    // lost its earlier settings), and requests fail until a connect succeeds.
+    /// Initialises the transport for m_strContentType (which must be set) and remembers the
+    /// server. skipSslVerify turns certificate checks off and ignores caFile; otherwise a
+    /// non-empty caFile names the CA bundle. A connect refused for want of a content type
+    /// changes nothing; any later failure leaves the connection unconnected (the transport has
+    /// lost its earlier settings), and requests fail until a connect succeeds.
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
-    // scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.
+    /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.
     virtual bool computeUrl(const std::string& server, const std::string& resource,
                             const VSRestApiRequestOptions* options, std::string& url);
 
-    // The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
-    // True when the server answered with a status below 400; `response` then holds the body
-    // (empty when there was none). False when the connection is not connected (nothing is sent
-    // and `response` is left as it was), when the transport failed (refused, timed out, cut
-    // off: `response` holds whatever body arrived, getLastCurlError() says why and
-    // getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
-    // error body the server sent, getLastHttpStatus() the status). Every failure writes the
-    // LogError lines at Error level, the bodies included (secrets masked; see LogError for how
-    // to route or quiet them).
+    /// @name Requests
+    /// @anchor vsrest_requests
+    /// The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
+    /// True when the server answered with a status below 400; `response` then holds the body
+    /// (empty when there was none). False when the connection is not connected (nothing is sent
+    /// and `response` is left as it was), when the transport failed (refused, timed out, cut
+    /// off: `response` holds whatever body arrived, getLastCurlError() says why and
+    /// getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
+    /// error body the server sent, getLastHttpStatus() the status). Every failure writes the
+    /// LogError lines at Error level, the bodies included (secrets masked; see LogError for how
+    /// to route or quiet them).
+    /// @{
+
+    /// GET `resource`, with no body; the result and `response` as under
+    /// @ref vsrest_requests "Requests".
     bool get(const std::string& resource, std::string& response, VSRestApiRequestOptions* options);
+    /// DELETE `resource`, sending `body`; the result and `response` as under
+    /// @ref vsrest_requests "Requests".
     bool del(const std::string& resource, const std::string& body, std::string& response,
              VSRestApiRequestOptions* options);
+    /// POST `body` to `resource`; the result and `response` as under
+    /// @ref vsrest_requests "Requests".
     bool post(const std::string& resource, const std::string& body, std::string& response,
               VSRestApiRequestOptions* options);
+    /// PUT `body` to `resource`; the result and `response` as under
+    /// @ref vsrest_requests "Requests".
     bool put(const std::string& resource, const std::string& body, std::string& response,
              VSRestApiRequestOptions* options);
+    /// @}
 
-    // Appends "?" (or "&" once the query holds a "?") and one printf-formatted argument. The
-    // argument is appended whole, however long; nothing is encoded (see UrlEncode).
+    /// Appends "?" (or "&" once the query holds a "?") and one printf-formatted argument. The
+    /// argument is appended whole, however long; nothing is encoded (see UrlEncode).
     void appendQueryStringArgument(std::string& query, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
 
-    // Percent-encodes text through the transport. When the transport produces nothing for a
-    // non-empty text it logs an error and encodes the text itself (every byte but A-Z a-z 0-9
-    // - . _ ~ as %XX): the raw text is never handed back.
+    /// Percent-encodes text through the transport. When the transport produces nothing for a
+    /// non-empty text it logs an error and encodes the text itself (every byte but A-Z, a-z,
+    /// 0-9 and `-._~` as "%XX"): the raw text is never handed back.
     std::string UrlEncode(const std::string& text);
 
-    // The transport's most recent error text; empty when it has none, also when a request
-    // failed before reaching the transport (not connected). Takes the request lock, so it waits
-    // for a request under way on another thread.
+    /// The transport's most recent error text; empty when it has none, also when a request
+    /// failed before reaching the transport (not connected). Takes the request lock, so it waits
+    /// for a request under way on another thread.
     std::string getLastCurlError();
 
-    // The HTTP status of the last exchange (200, 404, ...); 0 when none came back (a transport
-    // failure, or no request yet). Takes the request lock like getLastCurlError().
+    /// The HTTP status of the last exchange (200, 404, ...); 0 when none came back (a transport
+    /// failure, or no request yet). Takes the request lock like getLastCurlError().
     long getLastHttpStatus();
 
 protected:
-    // ---- Hooks: the steps of sendReq, for a client to override ----
-    //
-    // Every hook below runs inside sendReq with the request lock held (it is recursive), on
-    // the thread that made the request, in this order:
-    //     computeUrl -> addCurlHeaders -> addLoginCurlHeaders (when m_bUseLoginHeaders)
-    //     -> LogRequest -> the send -> recvResp -> LogError (failure) or
-    //     saveLoginCurlHeaders (when m_bUseLoginHeaders) -> LogResponse (success).
-    // sendReq's result is the send's alone: the results of computeUrl and of the header hooks
-    // are not looked at (a failing header hook writes its own Error line and the request still
-    // goes out; the server's answer then decides). A hook may issue a further request on the
-    // same connection (a lazy login from addLoginCurlHeaders): that request runs the whole
-    // path itself, and the outer request keeps exactly the header lines its own hooks
-    // appended. A hook must not call connect() or destroy the connection.
+    /// @name Hooks: the steps of sendReq, for a client to override
+    /// @anchor vsrest_hooks
+    /// Every hook below runs inside sendReq with the request lock held (it is recursive), on
+    /// the thread that made the request, in this order:
+    ///
+    ///     computeUrl -> addCurlHeaders -> addLoginCurlHeaders (when m_bUseLoginHeaders)
+    ///     -> LogRequest -> the send -> recvResp -> LogError (failure) or
+    ///     saveLoginCurlHeaders (when m_bUseLoginHeaders) -> LogResponse (success).
+    ///
+    /// sendReq's result is the send's alone: the results of computeUrl and of the header hooks
+    /// are not looked at (a failing header hook writes its own Error line and the request still
+    /// goes out; the server's answer then decides). A hook may issue a further request on the
+    /// same connection (a lazy login from addLoginCurlHeaders): that request runs the whole
+    /// path itself, and the outer request keeps exactly the header lines its own hooks
+    /// appended. A hook must not call connect() or destroy the connection.
+    /// @{
 
-    // Copies the last exchange's response body into `response` (any bytes, NUL included;
-    // empty when none came). Runs after every send, successful or not.
+    /// Copies the last exchange's response body into `response` (any bytes, NUL included;
+    /// empty when none came). Runs after every send, successful or not.
     virtual void recvResp(std::string& response);
 
-    // Appends the request's header lines to the transport, each one whole "Name: value" line:
-    //     m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-Request-Id: 42");
-    // The base class appends the common lines (addCommonCurlHeaders); an override that still
-    // wants them calls the base first. The lines of the previous request are already gone.
+    /// Appends the request's header lines to the transport, each one whole "Name: value" line:
+    ///
+    ///     m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-Request-Id: 42");
+    ///
+    /// The base class appends the common lines (addCommonCurlHeaders); an override that still
+    /// wants them calls the base first. The lines of the previous request are already gone.
     virtual bool addCurlHeaders(HTTP_REQ_TYPE verb, const std::string& resource,
                                 const std::string& body, const VSRestApiRequestOptions* options);
-    // "Accept-Language: en_US" and "User-Agent: curl/7.32.0"; an Error line and false when one
-    // cannot be appended (the second is then not tried).
+    /// "Accept-Language: en_US" and "User-Agent: curl/7.32.0"; an Error line and false when one
+    /// cannot be appended (the second is then not tried).
     virtual bool addCommonCurlHeaders();
-    // With m_bUseLoginHeaders: adds the session's header lines (a token saved from the login's
-    // answer, typically kept in m_strAux1). The base class adds nothing.
-    //     bool addLoginCurlHeaders() override {
-    //         if (m_strAux1.empty() && !Login()) return false;   // a nested POST
-    //         return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
-    //                                               ("X-Session: " + m_strAux1).c_str());
-    //     }
+    /// With m_bUseLoginHeaders: adds the session's header lines (a token saved from the login's
+    /// answer, typically kept in m_strAux1). The base class adds nothing.
+    ///
+    ///     bool addLoginCurlHeaders() override {
+    ///         if (m_strAux1.empty() && !Login()) return false;   // a nested POST
+    ///         return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
+    ///                                               ("X-Session: " + m_strAux1).c_str());
+    ///     }
     virtual bool addLoginCurlHeaders();
-    // With m_bUseLoginHeaders, after each successful send: keeps what the answer carries for
-    // later requests, e.g. a token from the response header block,
-    // m_pCurl->GetHttpResponse(length, true). The base class keeps nothing.
+    /// With m_bUseLoginHeaders, after each successful send: keeps what the answer carries for
+    /// later requests, for example a token from the response header block,
+    /// m_pCurl->GetHttpResponse(length, true). The base class keeps nothing.
     virtual bool saveLoginCurlHeaders();
-    // The request path itself (see the order above). Overriding it replaces the whole path;
-    // get/post/put/del call it through the virtual table.
+    /// The request path itself (see the order above). Overriding it replaces the whole path;
+    /// get/post/put/del call it through the virtual table.
     virtual bool sendReq(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
                          std::string& response, VSRestApiRequestOptions* options);
+    /// @}
 
-    // The exchange lines. LogRequest (only for a non-empty body) and LogResponse write at level
-    // 2, or 0 after enableDebug(); LogError writes up to three Error lines whatever the level,
-    // with the request and response bodies, which reach standard error by default. To route
-    // them elsewhere install a sink (TqDebugSetSink); to quiet or shorten them override
-    // LogError (calling the base for the first line only, say). The log masks secrets in every
-    // line, and a request marked by isSecretRequest shows only its bodies' lengths.
+    /// @name Hooks: the exchange lines
+    /// LogRequest (only for a non-empty body) and LogResponse write at level 2, or 0 after
+    /// enableDebug(); LogError writes up to three Error lines whatever the level, with the
+    /// request and response bodies, which reach standard error by default. To route them
+    /// elsewhere install a sink (TqDebugSetSink); to quiet or shorten them override LogError
+    /// (calling the base for the first line only, say). The log masks secrets in every line, and
+    /// a request marked by isSecretRequest shows only its bodies' lengths.
+    /// @{
+
+    /// Writes the response line, with the response body, after a successful send.
     virtual void LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                              const std::string& response);
+    /// Writes the request line, with the request body, before the send; nothing for an empty
+    /// body.
     virtual void LogRequest(HTTP_REQ_TYPE verb, const std::string& url, const std::string& body);
+    /// Writes the Error lines of a failed send: the transport's error text, the HTTP status, the
+    /// verb and the URL, then the request body and the response body when they are not empty.
     virtual void LogError(HTTP_REQ_TYPE verb, const std::string& url, const std::string& body,
                           const std::string& response);
 
-    // Whether a request carries secrets in its bodies (a login, a token exchange). sendReq asks
-    // once per request, after the connected check; for a secret request the exchange lines of
-    // LogRequest, LogResponse and LogError name only the bodies' lengths ("[312 bytes
-    // withheld]") at every level, while m_bSecretExchange is true. The base class marks
-    // nothing. A request made from a hook is asked about on its own, and the outer request's
-    // marking comes back when it ends.
-    //
-    //     bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
-    //                          const VSRestApiRequestOptions*) override {
-    //         return verb == HTTP_REQ_POST && resource == "session";  // the login
-    //     }
-    //
-    // (The log masks passwords, tokens and cookies it recognises in every line anyway; marking
-    // keeps the bodies out whatever shape their secrets take.)
+    /// Whether a request carries secrets in its bodies (a login, a token exchange). sendReq asks
+    /// once per request, after the connected check; for a secret request the exchange lines of
+    /// LogRequest, LogResponse and LogError name only the bodies' lengths ("[312 bytes
+    /// withheld]") at every level, while m_bSecretExchange is true. The base class marks
+    /// nothing. A request made from a hook is asked about on its own, and the outer request's
+    /// marking comes back when it ends.
+    ///
+    ///     bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+    ///                          const VSRestApiRequestOptions*) override {
+    ///         return verb == HTTP_REQ_POST && resource == "session";  // the login
+    ///     }
+    ///
+    /// (The log masks passwords, tokens and cookies it recognises in every line anyway; marking
+    /// keeps the bodies out whatever shape their secrets take.)
     virtual bool isSecretRequest(HTTP_REQ_TYPE verb, const std::string& resource,
                                  const VSRestApiRequestOptions* options);
+    /// @}
 
-    // ---- Members: a client sets these itself (there are no setters) ----
+    /// @name Members: a client sets these itself (there are no setters)
+    /// @{
 
-    // The transport, owned and deleted by the connection. A client may replace it with its own
-    // object derived from JXLibCurl (a recorder, a proxy, a test double) in its constructor,
-    // before connect() and before any request, deleting the one it replaces:
-    //     delete m_pCurl;
-    //     m_pCurl = new RecordingCurl();   // the connection deletes it in its destructor
+    /// The transport, owned and deleted by the connection. A client may replace it with its own
+    /// object derived from JXLibCurl (a recorder, a proxy, a test double) in its constructor,
+    /// before connect() and before any request, deleting the one it replaces:
+    ///
+    ///     delete m_pCurl;
+    ///     m_pCurl = new RecordingCurl();   // the connection deletes it in its destructor
     JXLibCurl* m_pCurl;
-    JxCriticalSection m_csLock;  // the request lock, held by sendReq; recursive
-    bool m_bConnected;           // set by a successful connect()
-    TqDebug m_debug;
-    std::string m_strContentType;  // required before connect(): "application/json", ...
-    bool m_bUseHttps;              // "https://" instead of "http://"
-    unsigned int m_nPort;          // 0: the scheme's default port, none written in the URL
-    std::string m_strBasePath;     // with its leading "/": "/api/v1"
-    std::string m_strServer;       // host name or address, stored by connect()
-    // Two strings that belong to the client: the base class never reads or writes them
-    // (a session token, a tenant id, ...).
+    JxCriticalSection m_csLock;    ///< the request lock, held by sendReq; recursive
+    bool m_bConnected;             ///< set by a successful connect()
+    TqDebug m_debug;               ///< the connection's log: the base class writes its lines here
+    std::string m_strContentType;  ///< required before connect(): "application/json", ...
+    bool m_bUseHttps;              ///< "https://" instead of "http://"
+    unsigned int m_nPort;          ///< 0: the scheme's default port, none written in the URL
+    std::string m_strBasePath;     ///< with its leading "/": "/api/v1"
+    std::string m_strServer;       ///< host name or address, stored by connect()
+    /// The first of two strings that belong to the client: the base class never reads or
+    /// writes them (a session token, a tenant id, ...).
     std::string m_strAux1;
+    /// The second string that belongs to the client (see m_strAux1).
     std::string m_strAux2;
-    bool m_bDebugEnabled;     // set by enableDebug()
-    bool m_bUseLoginHeaders;  // run addLoginCurlHeaders / saveLoginCurlHeaders for each request
-    bool m_bSecretExchange;   // the request under way is secret (see isSecretRequest)
+    bool m_bDebugEnabled;     ///< set by enableDebug()
+    bool m_bUseLoginHeaders;  ///< run addLoginCurlHeaders / saveLoginCurlHeaders for each request
+    bool m_bSecretExchange;   ///< the request under way is secret (see isSecretRequest)
+    /// @}
 
 private:
     class HeaderScope;
