@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # Extra configuration for the builds, e.g. CMAKE_ARGS=-DVSSUPPORT_WARNINGS_AS_ERRORS=ON (CI).
 CMAKE_ARGS ?=
 
-.PHONY: deps test test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke clean
+.PHONY: deps test test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke package docs clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -41,6 +41,20 @@ test-tsan: deps
 # clang-tidy (.clang-tidy) over the library and the platform stand-ins; any finding fails.
 tidy: build
 	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform)/[^/]*\.cpp$$'
+
+# The Debian packages libvssupport1, libvssupport-dev and vssupport-tools under
+# build/package/packages, then the test that unpacks them and builds against them.
+package: deps
+	cmake --preset package $(CMAKE_ARGS)
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack
+	bash scripts/package-test.sh build/package README.md
+
+# The API reference from the public headers (Doxygen), HTML under build/default/docs/html;
+# fails on any undocumented public member.
+docs: deps
+	cmake --preset default $(CMAKE_ARGS)
+	cmake --build --preset default --target docs
 
 # Line and branch coverage of the library, from the whole suite.
 coverage: deps

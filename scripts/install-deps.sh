@@ -14,6 +14,7 @@ packages=(
   python3 valgrind
   tzdata
   gcovr
+  doxygen lintian man-db dpkg-dev
 )
 
 missing=()
