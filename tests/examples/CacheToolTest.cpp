@@ -8,6 +8,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
 
 #include "RunCommand.h"
 #include "TempDir.h"
@@ -79,6 +82,16 @@ protected:
         return RunCommand(Quote(VSGUIDCACHE) + " --config " + Quote(config) + " " + arguments);
     }
 };
+
+// The first group of each match of `pattern` in `text`.
+std::set<std::string> Matches(const std::string& text, const char* pattern) {
+    std::set<std::string> found;
+    const std::regex re(pattern);
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
+        found.insert((*it)[1].str());
+    }
+    return found;
+}
 
 }  // namespace
 
@@ -276,4 +289,23 @@ TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
     } else {
         EXPECT_NE(linked.exitCode, 5);
     }
+}
+
+// The manual page names every command and long option the tool offers, and no others.
+TEST(CacheToolManual, NamesWhatTheToolOffers) {
+    std::ifstream file(VSGUIDCACHE_MAN);
+    const std::string source{std::istreambuf_iterator<char>(file), {}};
+    const std::string page = std::regex_replace(source, std::regex(R"(\\-)"), "-");
+    const size_t at = page.find(".SH COMMANDS");
+    ASSERT_NE(at, std::string::npos) << VSGUIDCACHE_MAN;
+    const std::string help = RunCommand(Quote(VSGUIDCACHE) + " --help").out;
+    const std::set<std::string> commands =
+        Matches(help.substr(help.find("Subcommands:")), R"(\n  ([a-z]+) )");
+    std::string helps = help;
+    for (const auto& command : commands) {
+        helps += RunCommand(Quote(VSGUIDCACHE) + " " + command + " --help").out;
+    }
+    EXPECT_EQ(Matches(page.substr(at, page.find("\n.SH", at) - at), R"(\n\.TP\n\.B[IR]? ([a-z]+))"),
+              commands);
+    EXPECT_EQ(Matches(page, "--([a-z][a-z-]*)"), Matches(helps, "--([a-z][a-z-]*)"));
 }
