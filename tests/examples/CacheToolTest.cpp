@@ -160,7 +160,13 @@ TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
     EXPECT_EQ(Tool("invalidate vm-c").exitCode, 0);
     EXPECT_FALSE(Exists("vm-c"));
     EXPECT_EQ(Tool("invalidate vm-c").exitCode, 0) << "invalidating twice is not an error";
-    EXPECT_EQ(Tool("invalidate ..").exitCode, 4);
+    const CommandResult unsafe = Tool("invalidate ..");
+    EXPECT_EQ(unsafe.exitCode, 4);
+    EXPECT_THAT(unsafe.err, HasSubstr("'..' is not a valid key"));
+    std::filesystem::create_directory(cacheDir + "/vm-dir");  // an entry no deletion removes
+    const CommandResult stays = Tool("invalidate vm-dir");
+    EXPECT_EQ(stays.exitCode, 4);
+    EXPECT_THAT(stays.err, HasSubstr("the record under 'vm-dir' could not be removed"));
     EXPECT_EQ(Tool("frobnicate").exitCode, 1);
 }
 

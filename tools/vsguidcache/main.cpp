@@ -388,7 +388,10 @@ int Put(const Options& o) {
 int Invalidate(const Options& o) {
     return WithCache(o, [&](JXVMGuidCache& cache) {
         if (!cache.InvalidateGuidFromCache(o.key)) {
-            return Fail(kRefused, "'" + o.key + "' is not a valid key");
+            // Refused for the key, or the record stays (a directory this user may not change).
+            return Fail(kRefused, vsgc::IsSafeName(o.key)
+                                      ? "the record under '" + o.key + "' could not be removed"
+                                      : "'" + o.key + "' is not a valid key");
         }
         Say(o, o.key, "invalidated", "invalidated '" + o.key + "'");
         return static_cast<int>(kOk);
@@ -405,7 +408,7 @@ int Sweep(const Options& o) {
     }
     std::vector<CacheEntry> before;
     if (!ReadEntries(where, before)) {
-        return Fail(kNoCache, "cannot list the cache directory");
+        return Fail(kNoCache, "cannot list the cache directory " + where.directory);
     }
     // Records or not: the sweep removes whatever the rule calls expired.
     std::vector<CacheEntry> going;
