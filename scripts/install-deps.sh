@@ -14,7 +14,7 @@ packages=(
   python3 valgrind
   tzdata
   gcovr
-  doxygen lintian man-db dpkg-dev
+  doxygen lintian man-db dpkg-dev file
 )
 
 missing=()
