@@ -34,28 +34,6 @@ constexpr const char* kUrlEncodeLabel =
 
 constexpr size_t kQueryArgumentBuffer = 2048;
 
-// Formats into storage of its own: an argument may point into the query that the result is
-// appended to, so nothing may change the query before both formatting passes are done.
-std::string FormatArgument(const char* format, va_list args) {
-    char buffer[kQueryArgumentBuffer];
-    buffer[0] = '\0';
-    va_list again;
-    va_copy(again, args);
-    const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
-    std::string text;
-    if (needed >= 0 && static_cast<size_t>(needed) >= sizeof buffer) {
-        // Longer than the buffer: format again at full size rather than cut the argument.
-        text.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(&text[0], text.size(), format, again);
-        text.resize(static_cast<size_t>(needed));
-    } else {
-        // Bounded: after an encoding error the buffer need not hold a terminating NUL.
-        text.assign(buffer, strnlen(buffer, sizeof buffer));
-    }
-    va_end(again);
-    return text;
-}
-
 // Every byte but RFC 3986's unreserved characters as %XX: what the transport's escaping gives.
 std::string PercentEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -338,13 +316,32 @@ std::string CVSRestApiConnection::getLastCurlError() {
     return text != nullptr ? std::string(text) : std::string();
 }
 
+// Both passes format into storage of their own (the stack buffer, or `longer` past it): an
+// argument may point into the query, which must not change before they are done.
 void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const char* format, ...) {
+    char buffer[kQueryArgumentBuffer];
+    buffer[0] = '\0';
     va_list args;
     va_start(args, format);
-    const std::string argument = FormatArgument(format, args);
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
+    std::string longer;
+    if (needed >= 0 && static_cast<size_t>(needed) >= sizeof buffer) {
+        // Longer than the buffer: format again at full size rather than cut the argument.
+        longer.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(&longer[0], longer.size(), format, again);
+        longer.resize(static_cast<size_t>(needed));
+    }
+    va_end(again);
     query += query.find('?') == std::string::npos ? '?' : '&';
-    query += argument;
+    if (!longer.empty()) {
+        query += longer;
+    } else {
+        // Bounded: after an encoding error the buffer need not hold a terminating NUL.
+        query.append(buffer, strnlen(buffer, sizeof buffer));
+    }
 }
 
 std::string CVSRestApiConnection::UrlEncode(const std::string& text) {

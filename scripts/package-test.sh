@@ -5,6 +5,8 @@
 # pkg-config, runs both, runs the unpacked vsguidcache --help and renders its manual page, and
 # runs lintian on the packages (no errors; its warnings are printed).
 set -euo pipefail
+# shellcheck source=../tests/package/sample.sh
+source "$(dirname "$0")/../tests/package/sample.sh"
 build_dir=$(realpath "$1") readme=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,10 +23,7 @@ libdir=$(dirname "$(find "$root/usr/lib" -name 'libvssupport.so.1' | head -n 1)"
 export LD_LIBRARY_PATH=$libdir
 
 mkdir -p "$work/consumer"
-awk '/<!-- sample: client -->/ { armed = 1; next }
-     armed && /^```cpp/ { inside = 1; next }
-     inside && /^```/ { exit }
-     inside { print }' "$readme" >"$work/consumer/main.cpp"
+extract_sample "$readme" "$work/consumer/main.cpp"
 cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)
 project(consumer CXX)
@@ -39,16 +38,7 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 g++ -std=c++17 "$work/consumer/main.cpp" -o "$work/consumer/by-pkg-config" \
   $(pkg-config --cflags --libs vssupport)
-for program in "$work/consumer/build/consumer" "$work/consumer/by-pkg-config"; do
-  set +e
-  message=$(TQDEBUG_LEVEL=-1 "$program" 127.0.0.1 1 2>&1 >/dev/null)
-  status=$?
-  set -e
-  case "$status:$message" in
-    3:*"Couldn't connect to server"*) echo "ok: the sample built with $(basename "$program")" ;;
-    *) echo "unexpected result from $program: exit $status: $message"; exit 1 ;;
-  esac
-done
+run_sample "$work/consumer/build/consumer" "$work/consumer/by-pkg-config"
 
 "$root/usr/bin/vsguidcache" --help | grep -q 'sweep' || { echo "vsguidcache --help"; exit 1; }
 echo "ok: the unpacked vsguidcache --help"

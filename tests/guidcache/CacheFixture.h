@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "InChild.h"
 #include "TempDir.h"
 
 class CacheFixture : public ::testing::Test {
@@ -35,20 +36,6 @@ protected:
     const std::string m_strMachineDir;  // the root's directory of host01
     const std::string m_strCacheDir;    // the default cache directory of host01
 };
-
-// Runs `body` in a child process and gives its exit code (-1 when it did not exit normally).
-template <typename Body>
-int InChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::_exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
 
 // Each field derives from a tag naming the writer and iteration, with lengths that vary, so a
 // torn, truncated or mixed record cannot pass for one that was written.

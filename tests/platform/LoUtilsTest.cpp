@@ -21,6 +21,7 @@
 
 #include "CLoDirectory.h"
 #include "CLoFile.h"
+#include "InChild.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
 #include "TempDir.h"
@@ -159,17 +160,6 @@ TEST(CLoFile, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
     EXPECT_EQ(std::string(buffer, size).rfind("Name:", 0), 0u);
     EXPECT_EQ(std::strlen(buffer), size);
     delete[] buffer;
-}
-
-// Runs `body` in a child process and gives its exit code (-1 when it did not exit normally).
-template <typename Body>
-int InChild(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::_exit(body());
-    }
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 size_t CountEntries(const std::string& path) {
