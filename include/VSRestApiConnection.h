@@ -127,8 +127,12 @@ protected:
     /// appended. A hook must not call connect() or destroy the connection.
     /// @{
 
-    /// Copies the last exchange's response body into `response` (any bytes, NUL included;
-    /// empty when none came). Runs after every send, successful or not.
+    /// Gives the last exchange's response body to `response` (any bytes, NUL included; empty
+    /// when none came), without copying it: the transport's buffer becomes the string's. Runs
+    /// after every send, successful or not. Until the request returns, the hooks after it
+    /// still find the body through m_pCurl->GetHttpResponse(length, false), which answers from
+    /// `response`; once it has returned the body is the caller's alone, and the transport
+    /// answers null for the body (the header block stays) until its next exchange.
     virtual void recvResp(std::string& response);
 
     /// Appends the request's header lines to the transport, each one whole "Name: value" line:
@@ -229,6 +233,7 @@ protected:
 
 private:
     class HeaderScope;
+    class BodyLoanScope;
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
 

@@ -1,5 +1,6 @@
 #include "JXLibCurl.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,9 @@ constexpr long kDefaultLowSpeedTimeSeconds = 60;
 // Generous for the agent's largest documents, and still far from exhausting the process.
 constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
 constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
+// The most the body buffer sets aside up front on a peer's announced Content-Length: enough
+// for every document the agent fetches in one step, and a lie costs no more than this.
+constexpr size_t kMaxBodyReservation = size_t{16} << 20;
 // Any count other than the one offered makes libcurl abort the transfer (CURLE_WRITE_ERROR).
 constexpr size_t kAbortTransfer = 0;
 
@@ -88,6 +92,7 @@ struct JXLibCurl::Impl {
     std::string contentTypeLine;
     std::string response;
     std::string responseHeaders;
+    const std::string* lentBody = nullptr;  // where the body went, while it is on loan
     WriteCallback writeCallback = nullptr;
     TqDebug debug{nullptr};
     size_t bodyLimit = kDefaultBodyLimit;
@@ -98,6 +103,7 @@ struct JXLibCurl::Impl {
     bool ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
     void ApplyCallbacks(JXLibCurl* owner);
     size_t Collect(std::string& into, size_t limit, Stop overflow, const char* data, size_t size);
+    void ReserveBody();
     static size_t BodyCallback(char* data, size_t size, size_t count, void* impl);
     static size_t HeaderCallback(char* data, size_t size, size_t count, void* impl);
     void DescribeStop(char* error, size_t capacity);
@@ -165,8 +171,29 @@ size_t JXLibCurl::Impl::Collect(std::string& into, size_t limit, Stop overflow, 
     return size;
 }
 
+// Sized once from the announced length, so that a body handed over to a caller's string (which
+// leaves this buffer with whatever capacity that string had) is not grown piece by piece.
+void JXLibCurl::Impl::ReserveBody() {
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
+            CURLE_OK ||
+        announced <= 0) {
+        return;
+    }
+    const size_t wanted =
+        std::min({static_cast<size_t>(announced), bodyLimit, kMaxBodyReservation});
+    try {
+        response.reserve(wanted);
+    } catch (...) {
+        // Collect will fail the transfer if memory really is short.
+    }
+}
+
 size_t JXLibCurl::Impl::BodyCallback(char* data, size_t size, size_t count, void* impl) {
     Impl& d = *static_cast<Impl*>(impl);
+    if (d.response.empty()) {
+        d.ReserveBody();
+    }
     return d.Collect(d.response, d.bodyLimit, Stop::BodyLimit, data, size * count);
 }
 
@@ -311,6 +338,7 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
         m_pImpl->contentTypeLine = std::string("Content-Type: ") + contentType;
     }
     m_pImpl->writeCallback = writeCallback;
+    m_pImpl->lentBody = nullptr;
     return m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
 }
 
@@ -380,6 +408,7 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
     Impl& d = *m_pImpl;
     m_szErrorBuffer[0] = '\0';
     m_nHttpErrorCode = 0;
+    d.lentBody = nullptr;
     d.response.clear();
     d.responseHeaders.clear();
     d.stopped = Impl::Stop::None;
@@ -411,9 +440,31 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
 }
 
 const char* JXLibCurl::GetHttpResponse(unsigned long& length, bool headers) {
-    const std::string& source = headers ? m_pImpl->responseHeaders : m_pImpl->response;
+    const Impl& d = *m_pImpl;
+    const std::string& source = headers ? d.responseHeaders : d.lentBody ? *d.lentBody : d.response;
     length = source.size();
     return source.empty() ? nullptr : source.data();
+}
+
+void JXLibCurl::JXLibCurlTakeHttpResponse(std::string& body) {
+    Impl& d = *m_pImpl;
+    unsigned long length = 0;
+    // Through the virtual call: a derived transport that answers with a body of its own gets
+    // it copied, as before there was a hand-over.
+    const char* data = GetHttpResponse(length, false);
+    if (data == nullptr) {
+        body.clear();
+    } else if (d.lentBody == nullptr && data == d.response.data()) {
+        body.swap(d.response);  // the caller's old buffer stays here for the next exchange
+        d.response.clear();
+        d.lentBody = &body;
+    } else {
+        body.assign(data, length);
+    }
+}
+
+void JXLibCurl::JXLibCurlEndHttpResponseLoan() {
+    m_pImpl->lentBody = nullptr;
 }
 
 bool JXLibCurl::JXLibCurlUrlEscape(const std::string& text, std::string& escaped) {

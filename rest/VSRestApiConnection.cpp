@@ -85,6 +85,19 @@ private:
     const bool m_bSetAside;
 };
 
+// Ends the transport's loan of the body to the caller's string when a request returns: past
+// that point the string is the caller's to change or destroy.
+class CVSRestApiConnection::BodyLoanScope {
+public:
+    explicit BodyLoanScope(JXLibCurl& curl) : m_curl(curl) {}
+    ~BodyLoanScope() { m_curl.JXLibCurlEndHttpResponseLoan(); }
+    BodyLoanScope(const BodyLoanScope&) = delete;
+    BodyLoanScope& operator=(const BodyLoanScope&) = delete;
+
+private:
+    JXLibCurl& m_curl;
+};
+
 VSRestApiRequestOptions::~VSRestApiRequestOptions() = default;
 
 CVSRestApiConnection::CVSRestApiConnection()
@@ -212,6 +225,9 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     LogRequest(verb, url, body);
     const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(), body.size(),
                                                        false, false, nullptr);
+    // recvResp takes the body over without a copy; the hooks below still find it through
+    // GetHttpResponse, which answers from `response` until this request returns.
+    const BodyLoanScope bodyLoan(*m_pCurl);
     recvResp(response);
     if (!sent) {
         LogError(verb, url, body, response);
@@ -225,13 +241,7 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
 }
 
 void CVSRestApiConnection::recvResp(std::string& response) {
-    unsigned long length = 0;
-    const char* data = m_pCurl->GetHttpResponse(length, false);
-    if (data == nullptr) {
-        response.clear();
-    } else {
-        response.assign(data, length);
-    }
+    m_pCurl->JXLibCurlTakeHttpResponse(response);
 }
 
 bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/, const std::string& /*resource*/,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "LogCapture.h"
 #include "RestLabels.h"
@@ -243,6 +244,21 @@ protected:
         return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD,
                                               ("X-Session: " + m_strAux1).c_str());
     }
+
+public:
+    std::vector<std::string> bodiesSeenBySave;
+    // The body as the transport answers for it now: "<none>" for null.
+    std::string TransportBody() {
+        unsigned long length = 0;
+        const char* body = m_pCurl->GetHttpResponse(length, false);
+        return body != nullptr ? std::string(body, length) : "<none>";
+    }
+
+protected:
+    bool saveLoginCurlHeaders() override {
+        bodiesSeenBySave.push_back(TransportBody());
+        return true;
+    }
 };
 
 // Every line of the request once: "Name: value" for each name given, in the order given.
@@ -271,6 +287,11 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
     EXPECT_EQ(response, "data");
     ASSERT_TRUE(client.get("hosts", response, nullptr));
     EXPECT_EQ(client.logins, 1);
+    // The body is handed over to `response`, not copied: the hooks still find it through the
+    // transport, and once the request has returned the transport no longer points at it.
+    EXPECT_EQ(response, "data");
+    EXPECT_THAT(client.bodiesSeenBySave, ::testing::ElementsAre("data", "data"));
+    EXPECT_EQ(client.TransportBody(), "<none>");
 
     const auto r = server.Requests();
     ASSERT_EQ(r.size(), 3u);
