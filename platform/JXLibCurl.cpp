@@ -33,14 +33,10 @@ constexpr size_t kAbortTransfer = 0;
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 struct CurlFreeDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 using CurlText = std::unique_ptr<char, CurlFreeDeleter>;
 
 void GlobalInitOnce() {
@@ -48,27 +44,43 @@ void GlobalInitOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Appends to a list owned by `list`; false (list unchanged) when libcurl cannot allocate.
-bool AppendLine(HeaderList& list, const char* line) {
-    curl_slist* grown = curl_slist_append(list.get(), line);
-    if (grown == nullptr) {
+// The header lines a request's hooks appended. Freeing the list only forgets the lines: their
+// strings keep their storage, so that the lines appended anew for every request reuse it
+// instead of costing an allocation each (a request appends the same few lines every time).
+class HeaderLines {
+public:
+    bool Append(const char* line) {
+        try {
+            if (m_nCount < m_lines.size()) {
+                m_lines[m_nCount].assign(line);
+            } else {
+                m_lines.emplace_back(line);
+            }
+        } catch (const std::bad_alloc&) {
+            return false;  // the lines so far stay as they were
+        }
+        ++m_nCount;
+        return true;
+    }
+    void Clear() { m_nCount = 0; }
+    size_t Count() const { return m_nCount; }
+    const std::string& operator[](size_t i) const { return m_lines[i]; }
+
+    bool Has(const char* name) const {
+        const size_t n = std::strlen(name);
+        for (size_t i = 0; i < m_nCount; ++i) {
+            const std::string& line = m_lines[i];
+            if (line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':') {
+                return true;
+            }
+        }
         return false;
     }
-    // The grown list starts with the same nodes: hand them over without freeing them.
-    static_cast<void>(list.release());
-    list.reset(grown);
-    return true;
-}
 
-bool HasHeader(const curl_slist* list, const char* name) {
-    const size_t n = std::strlen(name);
-    for (; list != nullptr; list = list->next) {
-        if (strncasecmp(list->data, name, n) == 0 && list->data[n] == ':') {
-            return true;
-        }
-    }
-    return false;
-}
+private:
+    std::vector<std::string> m_lines;
+    size_t m_nCount = 0;
+};
 
 bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types) {
     const curl_easyoption* info = curl_easy_option_by_id(option);
@@ -87,8 +99,11 @@ bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types
 
 struct JXLibCurl::Impl {
     EasyHandle handle;
-    HeaderList headers;
-    std::vector<HeaderList> savedHeaders;  // set aside by push, innermost last
+    HeaderLines headers;
+    std::vector<HeaderLines> savedHeaders;  // set aside by push, innermost last
+    // The list libcurl reads during a request, built over the lines above without copying
+    // them; libcurl only reads a header list and never frees one it did not make.
+    std::vector<curl_slist> requestHeaders;
     std::string contentTypeLine;
     std::string response;
     std::string responseHeaders;
@@ -111,7 +126,7 @@ struct JXLibCurl::Impl {
     void Trace(curl_infotype type, const char* data, size_t size);
     static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
-    HeaderList BuildRequestHeaders() const;
+    curl_slist* BuildRequestHeaders();
     CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
 };
 
@@ -280,28 +295,38 @@ void JXLibCurl::Impl::PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : "");
 }
 
-HeaderList JXLibCurl::Impl::BuildRequestHeaders() const {
-    HeaderList list;
-    if (!contentTypeLine.empty() && !HasHeader(headers.get(), "Content-Type")) {
-        AppendLine(list, contentTypeLine.c_str());
+// Null only when memory is short: the request then goes out with libcurl's own lines alone,
+// as it did when a copied list could not be allocated.
+curl_slist* JXLibCurl::Impl::BuildRequestHeaders() {
+    static char kNoExpect[] = "Expect:";  // no "Expect: 100-continue" round trip before bodies
+    try {
+        requestHeaders.clear();
+        requestHeaders.reserve(headers.Count() + 2);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
-    // No "Expect: 100-continue" round trip before large bodies.
-    AppendLine(list, "Expect:");
-    for (const curl_slist* line = headers.get(); line != nullptr; line = line->next) {
-        AppendLine(list, line->data);
+    // libcurl takes the data as char* but never writes through it.
+    if (!contentTypeLine.empty() && !headers.Has("Content-Type")) {
+        requestHeaders.push_back({const_cast<char*>(contentTypeLine.c_str()), nullptr});
     }
-    return list;
+    requestHeaders.push_back({kNoExpect, nullptr});
+    for (size_t i = 0; i < headers.Count(); ++i) {
+        requestHeaders.push_back({const_cast<char*>(headers[i].c_str()), nullptr});
+    }
+    for (size_t i = 1; i < requestHeaders.size(); ++i) {
+        requestHeaders[i - 1].next = &requestHeaders[i];
+    }
+    return requestHeaders.data();
 }
 
 CURLcode JXLibCurl::Impl::Perform(HTTP_REQ_TYPE verb, const char* url, const void* body,
                                   unsigned long length) {
     CURL* h = handle.get();
-    HeaderList requestHeaders = BuildRequestHeaders();
     curl_easy_setopt(h, CURLOPT_URL, url != nullptr ? url : "");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, requestHeaders.get());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, BuildRequestHeaders());
     PrepareVerb(verb, body, length);
     const CURLcode rc = curl_easy_perform(h);
-    // The list dies with this call; libcurl must not keep a dangling pointer to it.
+    // The lines may change or go before the next request; libcurl must not keep pointing at them.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     return rc;
 }
@@ -373,7 +398,7 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
 }
 
 bool JXLibCurl::JXLibCurlFreeHttpHeaderList() {
-    m_pImpl->headers.reset();
+    m_pImpl->headers.Clear();
     return true;
 }
 
@@ -383,6 +408,7 @@ bool JXLibCurl::JXLibCurlPushHttpHeaderList() {
     } catch (const std::bad_alloc&) {
         return false;  // the current lines stay where they are
     }
+    m_pImpl->headers = HeaderLines();
     return true;
 }
 
@@ -399,7 +425,7 @@ bool JXLibCurl::JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line) {
     if (type != HTTP_HDR_STANDARD || line == nullptr) {
         return false;
     }
-    return AppendLine(m_pImpl->headers, line);
+    return m_pImpl->headers.Append(line);
 }
 
 bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, const void* body,
