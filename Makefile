@@ -68,15 +68,21 @@ fuzz: deps
 bench: deps
 	bash scripts/bench.sh
 
-# Builds the benchmarks and runs each once on tiny workloads, so that they cannot rot. Fails
-# only when a workload cannot run at all, never on a timing.
+# Builds the benchmarks and runs each once on tiny workloads, with the sweep's instruction
+# counts and the table, so that none of it can rot. Fails only when a workload cannot run at
+# all, never on a timing.
 bench-smoke: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
+	rm -rf build/release/bench/smoke && mkdir -p build/release/bench/smoke
 	while read -r program; do \
 	  echo "== $$program"; \
-	  build/release/bench/$$program --smoke --benchmark_min_time=0.001 || exit 1; \
+	  build/release/bench/$$program --smoke --benchmark_min_time=0.001 \
+	    --benchmark_out=build/release/bench/smoke/$$program.json --benchmark_out_format=json \
+	    || exit 1; \
 	done < build/release/bench/programs.txt
+	bash bench/sweep-profile.sh build/release/bench/smoke/sweep.json --smoke
+	python3 bench/report.py build/release/bench/smoke/*.json
 
 clean:
 	rm -rf build

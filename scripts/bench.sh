@@ -35,6 +35,12 @@ while read -r program; do
     --benchmark_out_format=json >&2
 done <"$bin/programs.txt"
 
+# The sweep's growth is judged by its user-space instructions (callgrind); see the script.
+if echo "cleanup_10k cleanup_100k" | grep -qE -- "$filter"; then
+  echo "== sweep instruction counts (callgrind, a few minutes)" >&2
+  bash bench/sweep-profile.sh "$results/sweep.json"
+fi
+
 echo
 echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "kernel $(uname -r); load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
