@@ -1,4 +1,5 @@
 #include "TqDebug.h"
+#include "TqDebugMask.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -27,9 +30,7 @@ struct Destination {
 
 using FileDescriptor = vsplatform::UniqueFd;
 
-void WriteAll(int fd, const std::string& line) {
-    const char* p = line.data();
-    size_t left = line.size();
+void WriteAll(int fd, const char* p, size_t left) {
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR) {
@@ -79,7 +80,7 @@ int OpenLogFile(const char* path) {
     }
     const std::string line = std::string("TqDebug: TQDEBUG_FILE ") + path + " is not used (" + why +
                              "); records go to standard error\n";
-    WriteAll(STDERR_FILENO, line);
+    WriteAll(STDERR_FILENO, line.data(), line.size());
     return -1;
 }
 
@@ -139,7 +140,18 @@ void AfterFork() {
     g_sinkMutex.unlock();
 }
 
-[[maybe_unused]] const int g_forkHandlers = ::pthread_atfork(BeforeFork, AfterFork, AfterFork);
+// A record's pid and tid are cached per thread (two system calls a record otherwise). A child
+// has a new pid, and its one thread a new tid, yet that thread holds the forking thread's
+// cache: so each child counts one fork more, and a cache made under another count is made again.
+std::atomic<unsigned> g_forkGeneration{1};
+
+void AfterForkInChild() {
+    g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+    AfterFork();
+}
+
+[[maybe_unused]] const int g_forkHandlers =
+    ::pthread_atfork(BeforeFork, AfterFork, AfterForkInChild);
 
 std::shared_ptr<const TqDebugSink> CurrentSink() {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
@@ -160,23 +172,254 @@ std::string FormatMessage(const char* format, va_list args) {
     return std::string(formatted, static_cast<size_t>(length));
 }
 
-void AppendPrefix(std::string& line, int level) {
+struct FreeDeleter {
+    void operator()(char* storage) const { std::free(storage); }
+};
+
+// A record built in place, its storage kept from one record to the next. Plain malloc'd
+// storage rather than a string: a string would zero-fill the room vsnprintf is about to
+// write. One byte more than the contents is always there, for vsnprintf's NUL and then the
+// line break.
+class RecordBuffer {
+public:
+    char* Data() const { return m_pStorage.get(); }
+    char* End() const { return Data() + m_size; }
+    size_t Size() const { return m_size; }
+    size_t Spare() const { return m_capacity - m_size; }
+
+    // Room for `extra` bytes and one more; false when there is no memory for it.
+    // Growing doubles the need: the next record as long fits on vsnprintf's first pass.
+    bool Reserve(size_t extra) {
+        if (extra < Spare()) {
+            return true;
+        }
+        const size_t capacity = std::max(kInitialCapacity, 2 * (m_size + extra + 1));
+        std::unique_ptr<char, FreeDeleter> grown(static_cast<char*>(std::malloc(capacity)));
+        if (!grown) {
+            return false;
+        }
+        if (m_size > 0) {
+            std::memcpy(grown.get(), Data(), m_size);  // only what is used, unlike realloc
+        }
+        m_pStorage = std::move(grown);
+        m_capacity = capacity;
+        return true;
+    }
+    void Commit(size_t length) {  // after writing `length` bytes at End()
+        m_size += length;
+    }
+    bool Append(std::string_view text) {
+        if (!Reserve(text.size())) {
+            return false;
+        }
+        std::memcpy(End(), text.data(), text.size());
+        m_size += text.size();
+        return true;
+    }
+    void Truncate(size_t size) { m_size = size; }
+    void Clear() { m_size = 0; }
+    // A thread that once logged a huge body does not keep its storage for ever.
+    void ShrinkIfHuge() {
+        if (m_capacity > kKeptCapacity) {
+            m_pStorage.reset();
+            m_capacity = m_size = 0;
+        }
+    }
+
+private:
+    static constexpr size_t kInitialCapacity = size_t{16} * 1024;
+    static constexpr size_t kKeptCapacity = size_t{1024} * 1024;
+    std::unique_ptr<char, FreeDeleter> m_pStorage;
+    size_t m_capacity = 0;
+    size_t m_size = 0;
+};
+
+// The stamp's room at the head of a record, written under the write lock, right-aligned so
+// that a date of any width fits: "%Y-%m-%d %H:%M:%S" is 26 characters at most for an int year,
+// and ".123456" follows.
+constexpr size_t kStampRoom = 40;
+
+// What each thread keeps between its records.
+struct ThreadLog {
+    RecordBuffer record;
+    unsigned generation = 0;  // g_forkGeneration when `ids` was made; 0: never
+    char ids[48] = {};        // " [pid 1234 tid 1235] "
+    size_t idsLength = 0;
+    bool hasDate = false;
+    time_t second = 0;  // the second `date` shows
+    char date[kStampRoom] = {};
+    size_t dateLength = 0;
+};
+
+thread_local bool t_bLogGone = false;  // trivially destructible: readable to the very end
+
+struct ThreadLogOwner {
+    ThreadLog log;
+    ~ThreadLogOwner() { t_bLogGone = true; }
+};
+
+// The calling thread's log, or nullptr once it was destroyed at thread exit (a destructor
+// that logs after that, a static's at exit too, gets a ThreadLog of its own for the record).
+ThreadLog* ThisThreadsLog() {
+    thread_local ThreadLogOwner owner;
+    return t_bLogGone ? nullptr : &owner.log;
+}
+
+std::string_view Ids(ThreadLog& log) {
+    const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed);
+    if (log.generation != generation) {
+        const int n = std::snprintf(log.ids, sizeof log.ids, " [pid %d tid %d] ",
+                                    static_cast<int>(::getpid()), static_cast<int>(::gettid()));
+        log.idsLength = n > 0 ? static_cast<size_t>(n) : 0;
+        log.generation = generation;
+    }
+    return {log.ids, log.idsLength};
+}
+
+std::string_view LevelTag(int level, char (&tag)[24]) {
+    if (level < 0) {
+        return "ERROR   ";
+    }
+    if (level < 100) {  // "DEBUG-%-2d" without the cost of snprintf
+        std::memcpy(tag, "DEBUG-  ", 8);
+        tag[6] = static_cast<char>(level < 10 ? '0' + level : '0' + level / 10);
+        if (level >= 10) {
+            tag[7] = static_cast<char>('0' + level % 10);
+        }
+        return {tag, 8};
+    }
+    const int n = std::snprintf(tag, sizeof tag, "DEBUG-%-2d", level);
+    return {tag, n > 0 ? static_cast<size_t>(n) : 0};
+}
+
+// Formats made of nothing but text, "%s" and "%%" (the exchange log's) are copied without
+// printf: vsnprintf costs some 1,300 instructions more for a 1 KiB body, and with the lengths
+// known before the copy a body longer than any before takes one pass too.
+bool IsPlainFormat(const char* format) {
+    for (const char* p = std::strchr(format, '%'); p != nullptr; p = std::strchr(p + 2, '%')) {
+        if (p[1] != 's' && p[1] != '%') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// As printf would, "(null)" for a null string included; without memory for the rest, the
+// message is cut short.
+void FormatPlain(RecordBuffer& record, const char* format, va_list args) {
+    for (const char* p = format;;) {
+        const char* percent = std::strchr(p, '%');
+        const std::string_view text = percent == nullptr
+                                          ? std::string_view(p)
+                                          : std::string_view(p, static_cast<size_t>(percent - p));
+        if (!record.Append(text) || percent == nullptr) {
+            return;
+        }
+        const char* value = percent[1] == '%' ? "%" : va_arg(args, const char*);
+        if (!record.Append(value == nullptr ? "(null)" : value)) {
+            return;
+        }
+        p = percent + 2;
+    }
+}
+
+// Any other format: vsnprintf straight into the room behind the prefix, and a second pass only
+// for a message longer than that room. glibc's vsnprintf goes on past the end of its buffer
+// only to count, some 30 instructions a byte, and the room grows to twice the need so that the
+// next one fits. With no memory for the second pass, the message is cut to what the first one
+// wrote.
+void FormatPrintf(RecordBuffer& record, const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    const size_t spare = record.Spare();
+    const int length = std::vsnprintf(record.End(), spare, format, args);
+    if (length < 0) {
+        record.Append(format);  // an encoding error: keep at least the format
+    } else if (static_cast<size_t>(length) < spare) {
+        record.Commit(static_cast<size_t>(length));
+    } else if (record.Reserve(static_cast<size_t>(length))) {
+        std::vsnprintf(record.End(), record.Spare(), format, again);
+        record.Commit(static_cast<size_t>(length));
+    } else {
+        record.Commit(spare - 1);
+    }
+    va_end(again);
+}
+
+// Masks the message, from `start`, as a text of its own, as a sink's message is masked: a
+// header line at its start starts a line, and the prefix is no part of it. Without memory for
+// the masked text, the message goes, not the secret.
+void MaskMessage(RecordBuffer& record, size_t start) {
+    std::string masked;  // allocated only when something is secret
+    const std::string_view message(record.Data() + start, record.Size() - start);
+    if (vsplatform::MaskSecretsInto(message, masked)) {
+        record.Truncate(start);
+        record.Append(masked);
+    }
+}
+
+// Everything but the stamp, whose room comes first; false when there is no memory for it.
+bool Compose(ThreadLog& log, int level, const char* label, const char* format, va_list args) {
+    RecordBuffer& record = log.record;
+    record.Clear();
+    char tag[24];
+    if (!record.Reserve(kStampRoom)) {
+        return false;
+    }
+    record.Commit(kStampRoom);
+    for (const std::string_view part :
+         {Ids(log), LevelTag(level, tag), std::string_view(label), std::string_view(": ")}) {
+        if (!record.Append(part)) {
+            return false;
+        }
+    }
+    const size_t message = record.Size();
+    if (IsPlainFormat(format)) {
+        FormatPlain(record, format, args);
+    } else {
+        FormatPrintf(record, format, args);
+    }
+    MaskMessage(record, message);
+    *record.End() = '\n';  // the one byte always there
+    record.Commit(1);
+    return true;
+}
+
+// Writes the stamp into its room; returns where the record starts. Under g_writeMutex, so
+// that records come out in the order of their stamps. The date changes once a second (a
+// change of offset too), so each thread keeps the last one; localtime_r holds glibc's
+// time-zone lock, which fork does not reset, so it runs only under this lock, which fork takes.
+size_t PutStamp(ThreadLog& log) {
     struct timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local;
-    ::localtime_r(&now.tv_sec, &local);
-    char stamp[96];
-    size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(stamp + n, sizeof stamp - n, ".%06ld [pid %d tid %d] ", now.tv_nsec / 1000L,
-                  static_cast<int>(::getpid()), static_cast<int>(::gettid()));
-    line += stamp;
-    if (level < 0) {
-        line += "ERROR   ";
-    } else {
-        char tag[24];
-        std::snprintf(tag, sizeof tag, "DEBUG-%-2d", level);
-        line += tag;
+    if (!log.hasDate || now.tv_sec != log.second) {
+        struct tm local {};
+        ::localtime_r(&now.tv_sec, &local);
+        log.dateLength = std::strftime(log.date, sizeof log.date - 8, "%Y-%m-%d %H:%M:%S", &local);
+        log.second = now.tv_sec;
+        log.hasDate = true;
     }
+    char* const room = log.record.Data();
+    char* digit = room + kStampRoom;
+    for (long micro = now.tv_nsec / 1000L, i = 0; i < 6; ++i, micro /= 10) {
+        *--digit = static_cast<char>('0' + micro % 10);
+    }
+    *--digit = '.';
+    const size_t start = static_cast<size_t>(digit - room) - log.dateLength;
+    std::memcpy(room + start, log.date, log.dateLength);
+    return start;
+}
+
+void Write(ThreadLog& log, int fd, int level, const char* label, const char* format, va_list args) {
+    if (!Compose(log, level, label, format, args)) {
+        return;  // a log that cannot be written must not disturb the caller
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_writeMutex);
+        const size_t start = PutStamp(log);
+        WriteAll(fd, log.record.Data() + start, log.record.Size() - start);
+    }
+    log.record.ShrinkIfHuge();
 }
 
 void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
@@ -194,20 +437,14 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
     if (kind == TqDebugRecord::Debug && level > dest.threshold) {
         return;
     }
-    std::string message = FormatMessage(format ? format : "", args);
-    TqDebugMaskSecrets(message);  // after the filter: a record not written costs nothing
+    const int shown = kind == TqDebugRecord::Error ? -1 : level;
     const char* label = function ? function : "";
-    // The stamp is taken under the lock: localtime_r holds glibc's time-zone lock, which fork
-    // does not reset, so it must never be held by another thread when fork runs.
-    std::lock_guard<std::mutex> lock(g_writeMutex);
-    std::string line;
-    line.reserve(std::strlen(label) + message.size() + 96);
-    AppendPrefix(line, kind == TqDebugRecord::Error ? -1 : level);
-    line += label;
-    line += ": ";
-    line += message;
-    line += '\n';
-    WriteAll(dest.fd, line);
+    if (ThreadLog* log = ThisThreadsLog()) {
+        Write(*log, dest.fd, shown, label, format ? format : "", args);
+    } else {
+        ThreadLog once;
+        Write(once, dest.fd, shown, label, format ? format : "", args);
+    }
 }
 
 }  // namespace

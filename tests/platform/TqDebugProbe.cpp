@@ -1,5 +1,5 @@
 // Logs through TqDebug in one of a few ways, so tests can check the default destination with
-// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork
+// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork|long
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,8 +47,11 @@ void Filtered(TqDebug& log) {
     log.Error(kLabel, "survived");
 }
 
-// Forks children while threads log; each writes one record. Returns how many did not exit 0.
+// Forks children while threads log; each writes one record with the pid and tid it really has,
+// which its prefix must show too (the forking thread has logged before, so it has a cached tid).
+// Returns how many did not exit 0.
 int Fork(TqDebug& log) {
+    log.Error(kLabel, "forking");
     std::atomic<bool> stop{false};
     const auto write = [&log, &stop] {
         while (!stop.load()) {
@@ -59,7 +62,8 @@ int Fork(TqDebug& log) {
     for (int i = 0; i < 200; ++i) {
         if (::fork() == 0) {
             ::alarm(10);  // ends a child stuck on the log
-            log.Error(kLabel, "#");
+            log.Error(kLabel, "# %d %d", static_cast<int>(::getpid()),
+                      static_cast<int>(::gettid()));
             ::_exit(0);
         }
     }
@@ -74,6 +78,16 @@ int Fork(TqDebug& log) {
     return failed;
 }
 
+// Records far longer than any before them, through both ways a message is formatted; the
+// second comes after the first's storage was let go. Each message is masked as a whole text.
+void Long(TqDebug& log) {
+    const std::string body(3 << 20, 'L');
+    log.Error(kLabel, "Cookie: %s", "sid=1");  // a header line: the message starts a line
+    log.Error(kLabel, "token=%s <%s>", "hunter2", body.c_str());
+    log.Error(kLabel, "%d token=%s <%s>", 2, "hunter2", body.c_str());
+    log.Error(kLabel, "short %s", "again");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +99,8 @@ int main(int argc, char** argv) {
         Filtered(log);
     } else if (std::strcmp(mode, "fork") == 0) {
         return Fork(log);
+    } else if (std::strcmp(mode, "long") == 0) {
+        Long(log);
     } else {
         Basic(log);
     }

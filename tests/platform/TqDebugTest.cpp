@@ -204,6 +204,40 @@ TEST(TqDebugDestination, RecordsFromManyThreadsStayWhole) {
     // A child forked while threads log must not inherit a lock no thread of its own will release.
     EXPECT_EQ(RunProbe("TQDEBUG_FILE=" + dir.File("fork.log"), "fork", &status), "");
     EXPECT_EQ(status, 0);  // the number of children that did not exit 0, times 256
-    const std::string text = ReadFileText(dir.File("fork.log"));
-    EXPECT_EQ(std::count(text.begin(), text.end(), '#'), 200);  // one record from each child
+    // One record from each child, with the child's own pid and tid (those it logged), not the
+    // parent's or its forking thread's.
+    const auto forked = Lines(ReadFileText(dir.File("fork.log")));
+    const std::regex ids(R"(.* \[pid (\d+) tid (\d+)\] ERROR   .*: (forking|# (\d+) (\d+)|<0+>))");
+    std::smatch m;
+    ASSERT_TRUE(!forked.empty() && std::regex_match(forked[0], m, ids) && m[3] == "forking");
+    const std::string parent = m[1], forker = m[2];
+    size_t children = 0;
+    for (const auto& line : forked) {
+        ASSERT_TRUE(std::regex_match(line, m, ids)) << line;
+        if (m[4].matched) {
+            ++children;
+            EXPECT_TRUE(m[1] == m[4] && m[2] == m[5] && m[1] != parent && m[2] != forker) << line;
+        } else {
+            EXPECT_EQ(m[1], parent) << line;
+        }
+    }
+    EXPECT_EQ(children, 200u);
+}
+
+TEST(TqDebugDestination, RecordsLongerThanAnyBeforeAreWrittenWholeAndMasked) {
+    TempDir dir;
+    int status = 0;
+    RunProbe("TQDEBUG_FILE=" + dir.File("long.log"), "long", &status);
+    EXPECT_EQ(status, 0);
+    const auto lines = Lines(ReadFileText(dir.File("long.log")));
+    const std::string body = "token=*** <" + std::string(3 << 20, 'L') + ">";
+    const std::string messages[] = {"Cookie: ***", body, "2 " + body, "short again"};
+    ASSERT_EQ(lines.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t end = lines[i].find(": ") + 2;
+        EXPECT_TRUE(
+            std::regex_match(lines[i].substr(0, end),
+                             std::regex(kStamp + R"(ERROR   int main\(int, char\*\*\): )")));
+        EXPECT_TRUE(lines[i].compare(end, std::string::npos, messages[i]) == 0) << i;
+    }
 }
