@@ -27,6 +27,7 @@
 
 #include "BenchMain.h"
 #include "LoopbackServer.h"
+#include "RequestBench.h"
 #include "VSRestApiConnection.h"
 
 namespace {
@@ -49,21 +50,13 @@ const Exchange kGet1k{"get/1k", false, LoopbackServer::kSmallBody};
 const Exchange kGet64k{"get/64k", false, LoopbackServer::kLargeBody};
 const Exchange kPost4k{"post", true, 4};  // the server answers "4096"
 
-const char* const kHeaderLines[] = {"Content-Type: application/json", "Accept-Language: en_US",
-                                    "User-Agent: curl/7.32.0"};
-
 std::string Url(const Exchange& exchange) {
     return "http://127.0.0.1:" + std::to_string(g_nPort) + "/" + exchange.resource;
 }
 
 void Finish(benchmark::State& state, const Exchange& exchange, size_t lastLength) {
-    if (state.iterations() > 0 && lastLength != exchange.expected) {
-        state.SkipWithError("the response body has the wrong length");
-        return;
-    }
-    state.SetItemsProcessed(state.iterations());
-    const size_t sent = exchange.post ? PostBody().size() : 0;
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sent + exchange.expected));
+    vsbench::FinishRequests(state, exchange.expected, lastLength,
+                            exchange.post ? PostBody().size() : 0);
 }
 
 // ---- the library ----
@@ -113,18 +106,6 @@ void Lib(benchmark::State& state, Exchange exchange, bool exchangeLog) {
 
 // ---- raw libcurl ----
 
-size_t AppendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 [[gnu::noinline]] bool RawSend(CURL* h, const std::string& url, bool post, std::string& response) {
     response.clear();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -141,17 +122,13 @@ struct SlistDeleter {
 }
 
 void Raw(benchmark::State& state, Exchange exchange) {
-    std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
-    std::unique_ptr<curl_slist, SlistDeleter> headers;
-    for (const char* line : kHeaderLines) {
-        headers.reset(curl_slist_append(headers.release(), line));
-    }
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    const vsbench::CurlPtr handle(curl_easy_init());
+    const vsbench::SlistPtr headers = vsbench::LibraryHeaderList();
     CURL* h = handle.get();
     std::string response;
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &AppendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &vsbench::AppendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &response);
     const std::string url = Url(exchange);
     for (auto _ : state) {
@@ -213,7 +190,8 @@ void Curlpp(benchmark::State& state, Exchange exchange) {
     curlpp::Easy request;
     std::string response;
     request.setOpt(curlpp::options::NoSignal(true));
-    std::list<std::string> headers(std::begin(kHeaderLines), std::end(kHeaderLines));
+    std::list<std::string> headers(std::begin(vsbench::kLibraryHeaderLines),
+                                   std::end(vsbench::kLibraryHeaderLines));
     headers.emplace_back("Expect:");
     request.setOpt(curlpp::options::HttpHeader(headers));
     request.setOpt(
@@ -250,26 +228,23 @@ void Memory(benchmark::State& state) {
         [&](size_t) { return connection.get(kGet1k.resource, response, nullptr); });
 }
 
-benchmark::internal::Benchmark* Http(benchmark::internal::Benchmark* b, int smokeIterations = 1,
-                                     int fullIterations = 0) {
-    return vsbench::Configure(b, smokeIterations, fullIterations)->UseRealTime();
-}
-
 void RegisterAll() {
+    using vsbench::WallClock;
     const struct {
         const char* name;
         Exchange exchange;
     } workloads[] = {{"get_1KiB", kGet1k}, {"get_64KiB", kGet64k}, {"post_4KiB", kPost4k}};
     for (const auto& w : workloads) {
         const std::string name = w.name;
-        Http(benchmark::RegisterBenchmark((name + "/lib").c_str(), Lib, w.exchange, false), 3);
-        Http(benchmark::RegisterBenchmark((name + "/raw").c_str(), Raw, w.exchange), 3);
-        Http(benchmark::RegisterBenchmark((name + "/httplib").c_str(), Httplib, w.exchange), 3);
-        Http(benchmark::RegisterBenchmark((name + "/curlpp").c_str(), Curlpp, w.exchange), 3);
+        WallClock(benchmark::RegisterBenchmark((name + "/lib").c_str(), Lib, w.exchange, false), 3);
+        WallClock(benchmark::RegisterBenchmark((name + "/raw").c_str(), Raw, w.exchange), 3);
+        WallClock(benchmark::RegisterBenchmark((name + "/httplib").c_str(), Httplib, w.exchange),
+                  3);
+        WallClock(benchmark::RegisterBenchmark((name + "/curlpp").c_str(), Curlpp, w.exchange), 3);
     }
-    Http(benchmark::RegisterBenchmark("get_1KiB_exchange_log/lib", Lib, kGet1k, true), 3);
-    Http(benchmark::RegisterBenchmark("post_4KiB_exchange_log/lib", Lib, kPost4k, true), 3);
-    Http(benchmark::RegisterBenchmark("memory_requests/lib", Memory), 1, 1)
+    WallClock(benchmark::RegisterBenchmark("get_1KiB_exchange_log/lib", Lib, kGet1k, true), 3);
+    WallClock(benchmark::RegisterBenchmark("post_4KiB_exchange_log/lib", Lib, kPost4k, true), 3);
+    WallClock(benchmark::RegisterBenchmark("memory_requests/lib", Memory), 1, 1)
         ->Repetitions(1)  // one long pass; repeating it measures nothing new
         ->Unit(benchmark::kMillisecond);
 }

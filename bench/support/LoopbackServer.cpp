@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +21,14 @@ std::string Body(size_t length) {
     return body;
 }
 
-[[noreturn]] void Serve(int portPipe, pid_t parent) {
+std::unique_ptr<httplib::Server> MakeServer(const LoopbackServer::TlsIdentity* tls) {
+    if (tls == nullptr) {
+        return std::make_unique<httplib::Server>();
+    }
+    return std::make_unique<httplib::SSLServer>(tls->certFile.c_str(), tls->keyFile.c_str());
+}
+
+[[noreturn]] void Serve(int portPipe, pid_t parent, const LoopbackServer::TlsIdentity* tls) {
     // The server must not outlive a benchmark program that crashed or was killed.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) {
@@ -28,7 +36,8 @@ std::string Body(size_t length) {
     }
     const std::string small = Body(LoopbackServer::kSmallBody);
     const std::string large = Body(LoopbackServer::kLargeBody);
-    httplib::Server server;
+    const std::unique_ptr<httplib::Server> owned = MakeServer(tls);
+    httplib::Server& server = *owned;
     server.set_keep_alive_max_count(100000000);  // one client connection, one socket
     server.set_tcp_nodelay(true);                // no Nagle stall between header and body writes
     server.Get("/get/1k", [&](const httplib::Request&, httplib::Response& res) {
@@ -40,7 +49,8 @@ std::string Body(size_t length) {
     server.Post("/post", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content(std::to_string(req.body.size()), "application/json");
     });
-    int port = server.bind_to_any_port("127.0.0.1");
+    // An SSLServer that could not load its certificate or key reports no port either.
+    int port = server.is_valid() ? server.bind_to_any_port("127.0.0.1") : -1;
     const bool told = ::write(portPipe, &port, sizeof port) == static_cast<ssize_t>(sizeof port);
     ::close(portPipe);
     if (port > 0 && told) {
@@ -52,6 +62,14 @@ std::string Body(size_t length) {
 }  // namespace
 
 LoopbackServer::LoopbackServer() {
+    Start(nullptr);
+}
+
+LoopbackServer::LoopbackServer(const TlsIdentity& tls) {
+    Start(&tls);
+}
+
+void LoopbackServer::Start(const TlsIdentity* tls) {
     int fds[2];
     if (::pipe(fds) != 0) {
         throw std::runtime_error("loopback server: no pipe");
@@ -65,7 +83,7 @@ LoopbackServer::LoopbackServer() {
     }
     if (m_nPid == 0) {
         ::close(fds[0]);
-        Serve(fds[1], parent);
+        Serve(fds[1], parent, tls);
     }
     ::close(fds[1]);
     int port = -1;
@@ -77,7 +95,9 @@ LoopbackServer::LoopbackServer() {
     if (got != static_cast<ssize_t>(sizeof port) || port <= 0) {
         ::kill(m_nPid, SIGTERM);
         ::waitpid(m_nPid, nullptr, 0);
-        throw std::runtime_error("loopback server: cannot bind 127.0.0.1");
+        throw std::runtime_error(tls != nullptr
+                                     ? "loopback server: cannot bind 127.0.0.1 or load the TLS key"
+                                     : "loopback server: cannot bind 127.0.0.1");
     }
     // The socket listens before the port is reported, so clients may connect at once.
     m_nPort = port;

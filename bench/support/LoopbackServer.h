@@ -1,6 +1,7 @@
-// The HTTP server of the request benchmarks: a child process serving keep-alive HTTP on
-// 127.0.0.1 (a free port), so that its threads and its memory stay out of the measured
-// process. Every client in a run talks to the same server and gets the same bodies:
+// The HTTP server of the request benchmarks: a child process serving keep-alive HTTP, or HTTPS
+// with a given certificate, on 127.0.0.1 (a free port), so that its threads and its memory stay
+// out of the measured process. Every client in a run talks to the same server and gets the same
+// bodies:
 //     GET  /get/1k    1,024 bytes
 //     GET  /get/64k   65,536 bytes
 //     POST /post      the request body's length in decimal
@@ -10,10 +11,18 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 class LoopbackServer {
 public:
-    LoopbackServer();
+    // The server's certificate chain and private key, PEM files.
+    struct TlsIdentity {
+        std::string certFile;
+        std::string keyFile;
+    };
+
+    LoopbackServer();                                 // HTTP
+    explicit LoopbackServer(const TlsIdentity& tls);  // HTTPS (TLS 1.2 or later)
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -24,6 +33,8 @@ public:
     static constexpr size_t kLargeBody = 64 * 1024;
 
 private:
+    void Start(const TlsIdentity* tls);
+
     pid_t m_nPid = -1;
     int m_nPort = -1;
 };

@@ -1,0 +1,53 @@
+#include "RequestBench.h"
+
+#include <string>
+
+#include "BenchMain.h"
+
+namespace vsbench {
+
+const char* const kLibraryHeaderLines[3] = {"Content-Type: application/json",
+                                            "Accept-Language: en_US", "User-Agent: curl/7.32.0"};
+
+namespace {
+
+// On failure curl_slist_append leaves the list as it was, still ours to free.
+void Append(SlistPtr& list, const char* line) {
+    if (curl_slist* grown = curl_slist_append(list.get(), line)) {
+        (void)list.release();
+        list.reset(grown);
+    }
+}
+
+}  // namespace
+
+SlistPtr LibraryHeaderList() {
+    SlistPtr headers;
+    for (const char* line : kLibraryHeaderLines) {
+        Append(headers, line);
+    }
+    Append(headers, "Expect:");
+    return headers;
+}
+
+size_t AppendBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+benchmark::internal::Benchmark* WallClock(benchmark::internal::Benchmark* b, int smokeIterations,
+                                          int fullIterations) {
+    return Configure(b, smokeIterations, fullIterations)->UseRealTime();
+}
+
+void FinishRequests(benchmark::State& state, size_t expected, size_t lastLength,
+                    size_t sentPerRequest) {
+    if (state.iterations() > 0 && lastLength != expected) {
+        state.SkipWithError("the response body has the wrong length");
+        return;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sentPerRequest + expected));
+}
+
+}  // namespace vsbench

@@ -1,0 +1,42 @@
+// What the request benchmarks share: the header lines every client sends, libcurl handles
+// owned by unique_ptr, the body collector, the wall-clock setting and the final check.
+//
+// Every client sends the library's header lines (Content-Type, Accept-Language, User-Agent);
+// the libcurl clients also drop "Expect:", as the library's transport does.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <memory>
+
+namespace vsbench {
+
+extern const char* const kLibraryHeaderLines[3];
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+// kLibraryHeaderLines and "Expect:", for CURLOPT_HTTPHEADER.
+SlistPtr LibraryHeaderList();
+
+// CURLOPT_WRITEFUNCTION appending to the std::string in CURLOPT_WRITEDATA.
+size_t AppendBody(char* data, size_t size, size_t count, void* target);
+
+// Configure, timed by the wall clock: the requests wait on the server process.
+benchmark::internal::Benchmark* WallClock(benchmark::internal::Benchmark* b,
+                                          int smokeIterations = 1, int fullIterations = 0);
+
+// Ends a request benchmark: an error when the last response body does not have the expected
+// length, else items (requests) and bytes (sent and received) per second.
+void FinishRequests(benchmark::State& state, size_t expected, size_t lastLength,
+                    size_t sentPerRequest = 0);
+
+}  // namespace vsbench
