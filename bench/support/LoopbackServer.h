@@ -5,7 +5,9 @@
 //     GET  /get/1k    1,024 bytes
 //     GET  /get/64k   65,536 bytes
 //     POST /post      the request body's length in decimal
-// Construct it before the process starts any thread (it forks); the destructor stops it.
+// Construct it before the process starts any thread (it forks); the destructor stops it. It
+// pins the process, and so the server, to one CPU first (VSBENCH_PIN=0 leaves the affinity
+// alone; see PinToOneCpu for why).
 #pragma once
 
 #include <sys/types.h>
