@@ -26,7 +26,10 @@ def load(paths):
     results = {}
     for path in paths:
         with open(path) as f:
-            data = json.load(f)
+            text = f.read()
+        if not text.strip():
+            continue  # a program none of whose benchmarks matched BENCH_FILTER
+        data = json.loads(text)
         for b in data.get("benchmarks", []):
             if b.get("error_occurred") or b.get("run_type") == "aggregate":
                 continue
