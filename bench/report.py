@@ -65,8 +65,9 @@ def seconds(results, workload, impl):
     return median([b["cpu_time"] * scale[b.get("time_unit", "ns")] for b in runs])
 
 
-def repetitions(results):
-    return max((len(runs) for key, runs in results.items() if not key[0].startswith("memory")),
+def repetitions(results, wall_clock):
+    return max((len(runs) for key, runs in results.items()
+                if not key[0].startswith("memory") and by_wall_clock(runs) == wall_clock),
                default=0)
 
 
@@ -127,10 +128,13 @@ def main(paths):
                      peer_text))
 
     for workload, label, target in (("get_1KiB", "1 get 1 KiB", 0.90),
-                                    ("get_64KiB", "1 get 64 KiB", None),
+                                    ("get_64KiB", "1 get 64 KiB", 0.99),
                                     ("post_4KiB", "1 post 4 KiB", None)):
         pair(label, "req/s", rate(r, workload, "lib"), rate(r, workload, "raw"), target,
              [("httplib", rate(r, workload, "httplib")), ("curlpp", rate(r, workload, "curlpp"))])
+    # The request an agent makes most, against the quickest peer client.
+    pair("1 get 1 KiB (raw: cpp-httplib's client)", "req/s", rate(r, "get_1KiB", "lib"),
+         rate(r, "get_1KiB", "httplib"), 1.00)
     pair("1 https get 1 KiB (CA verified)", "req/s", rate(r, "https_get_1KiB", "lib"),
          rate(r, "https_get_1KiB", "raw"), 0.95, [("httplib", rate(r, "https_get_1KiB", "httplib"))])
     raw_new = rate(r, "https_new_object", "raw")
@@ -138,9 +142,9 @@ def main(paths):
          None, [("httplib", rate(r, "https_new_object", "httplib"))],
          [session_cache_note(r, raw_new)])
     pair("2 get 1 KiB, exchange log on (raw: log off)", "req/s",
-         rate(r, "get_1KiB_exchange_log", "lib"), rate(r, "get_1KiB", "lib"), None)
+         rate(r, "get_1KiB_exchange_log", "lib"), rate(r, "get_1KiB", "lib"), 0.95)
     pair("2 post 4 KiB, exchange log on (raw: log off)", "req/s",
-         rate(r, "post_4KiB_exchange_log", "lib"), rate(r, "post_4KiB", "lib"), None)
+         rate(r, "post_4KiB_exchange_log", "lib"), rate(r, "post_4KiB", "lib"), 0.90)
     pair("3 XML: read 100,000 values", "values/s", rate(r, "xml_read", "lib"),
          rate(r, "xml_read", "raw"), 0.90)
     pair("4 cache + lookup 10,000 keys", "ops/s", rate(r, "cache_10k", "lib"),
@@ -178,8 +182,8 @@ def main(paths):
     header = ("workload", "library", "raw", "ratio", "target", "peer clients")
     widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(len(header))]
     line = lambda row: "| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |"
-    print("%d repetitions: HTTP by wall clock, best repetition; the rest by CPU time, median.\n"
-          % repetitions(r))
+    print("HTTP by wall clock, best of %d repetitions; the rest by CPU time, median of %d.\n"
+          % (repetitions(r, True), repetitions(r, False)))
     print(line(header))
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
     for row in rows:
