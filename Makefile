@@ -82,6 +82,7 @@ bench-smoke: deps
 	    || exit 1; \
 	done < build/release/bench/programs.txt
 	bash bench/sweep-profile.sh build/release/bench/smoke/sweep.json --smoke
+	@echo "The table of the smoke run: tiny workloads, one iteration; its figures mean nothing."
 	python3 bench/report.py build/release/bench/smoke/*.json
 
 clean:
