@@ -107,6 +107,7 @@ struct JXLibCurl::Impl {
     std::string contentTypeLine;
     std::string response;
     std::string responseHeaders;
+    bool bodyHandedOver = false;            // taken by a caller since the last exchange
     const std::string* lentBody = nullptr;  // where the body went, while it is on loan
     WriteCallback writeCallback = nullptr;
     TqDebug debug{nullptr};
@@ -363,6 +364,7 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
         m_pImpl->contentTypeLine = std::string("Content-Type: ") + contentType;
     }
     m_pImpl->writeCallback = writeCallback;
+    m_pImpl->bodyHandedOver = false;
     m_pImpl->lentBody = nullptr;
     return m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
 }
@@ -434,6 +436,7 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
     Impl& d = *m_pImpl;
     m_szErrorBuffer[0] = '\0';
     m_nHttpErrorCode = 0;
+    d.bodyHandedOver = false;
     d.lentBody = nullptr;
     d.response.clear();
     d.responseHeaders.clear();
@@ -480,12 +483,18 @@ void JXLibCurl::JXLibCurlTakeHttpResponse(std::string& body) {
     const char* data = GetHttpResponse(length, false);
     if (data == nullptr) {
         body.clear();
-    } else if (d.lentBody == nullptr && data == d.response.data()) {
+    } else if (data == d.response.data()) {
         body.swap(d.response);  // the caller's old buffer stays here for the next exchange
         d.response.clear();
-        d.lentBody = &body;
+        d.bodyHandedOver = true;
     } else {
         body.assign(data, length);
+    }
+}
+
+void JXLibCurl::JXLibCurlLendHttpResponse(const std::string& body) {
+    if (m_pImpl->bodyHandedOver) {
+        m_pImpl->lentBody = &body;
     }
 }
 

@@ -55,12 +55,13 @@
 //    header block of the last exchange (status line and header lines). Null with length 0
 //    when there is none.
 //  - JXLibCurlTakeHttpResponse(body) gives the body of the last exchange to `body` without
-//    copying it (what `body` held is dropped). From then on GetHttpResponse(length, false)
-//    answers from `body`, which the caller keeps alive and unchanged, until
-//    JXLibCurlEndHttpResponseLoan(), the next exchange or init; after that it answers null (no
-//    body) until the next exchange. The header block stays with the object. A derived object
-//    whose GetHttpResponse answers with storage of its own has that answer copied to `body`
-//    instead, and nothing is lent.
+//    copying it (what `body` held is dropped); GetHttpResponse(length, false) then answers null
+//    until the next exchange. The header block stays with the object. A derived object whose
+//    GetHttpResponse answers with storage of its own has that answer copied to `body` instead.
+//  - JXLibCurlLendHttpResponse(body), after the body was handed over, makes
+//    GetHttpResponse(length, false) answer from `body` again, which the caller keeps alive and
+//    unchanged until JXLibCurlEndHttpResponseLoan(), the next exchange or init; otherwise it
+//    changes nothing.
 //
 // Every operation a caller might want to replace is virtual, so a derived object can stand in
 // for the network (tests, proxies, recorders).
@@ -113,6 +114,7 @@ public:
     // Not virtual, so that objects derived against an earlier release keep their layout; a
     // derived object takes part through GetHttpResponse.
     void JXLibCurlTakeHttpResponse(std::string& body);
+    void JXLibCurlLendHttpResponse(const std::string& body);
     void JXLibCurlEndHttpResponseLoan();
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);
 

@@ -85,11 +85,15 @@ private:
     const bool m_bSetAside;
 };
 
-// Ends the transport's loan of the body to the caller's string when a request returns: past
-// that point the string is the caller's to change or destroy.
+// Lends the body that recvResp took over back to the transport, so that the hooks after it
+// still read it through GetHttpResponse, and ends the loan when the request returns: past that
+// point the string is the caller's to change or destroy. Only the request path that made the
+// loan ends it, so a client's own sendReq that calls recvResp lends nothing.
 class CVSRestApiConnection::BodyLoanScope {
 public:
-    explicit BodyLoanScope(JXLibCurl& curl) : m_curl(curl) {}
+    BodyLoanScope(JXLibCurl& curl, const std::string& body) : m_curl(curl) {
+        m_curl.JXLibCurlLendHttpResponse(body);
+    }
     ~BodyLoanScope() { m_curl.JXLibCurlEndHttpResponseLoan(); }
     BodyLoanScope(const BodyLoanScope&) = delete;
     BodyLoanScope& operator=(const BodyLoanScope&) = delete;
@@ -225,10 +229,8 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     LogRequest(verb, url, body);
     const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(), body.size(),
                                                        false, false, nullptr);
-    // recvResp takes the body over without a copy; the hooks below still find it through
-    // GetHttpResponse, which answers from `response` until this request returns.
-    const BodyLoanScope bodyLoan(*m_pCurl);
-    recvResp(response);
+    recvResp(response);  // takes the body over without a copy
+    const BodyLoanScope bodyLoan(*m_pCurl, response);
     if (!sent) {
         LogError(verb, url, body, response);
         return false;

@@ -253,6 +253,20 @@ public:
         const char* body = m_pCurl->GetHttpResponse(length, false);
         return body != nullptr ? std::string(body, length) : "<none>";
     }
+    // An exchange and recvResp outside the request path, as a client's own sendReq makes them:
+    // the body is handed over, and nothing keeps pointing at the string it went to.
+    std::string BodyAfterOwnExchange(const std::string& url) {
+        {
+            std::string body;
+            m_pCurl->JXLibCurlSendHttpReqLog(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, false,
+                                             nullptr);
+            recvResp(body);
+            if (body != "data") {
+                return "handed over: " + body;
+            }
+        }
+        return TransportBody();
+    }
 
 protected:
     bool saveLoginCurlHeaders() override {
@@ -292,9 +306,11 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
     EXPECT_EQ(response, "data");
     EXPECT_THAT(client.bodiesSeenBySave, ::testing::ElementsAre("data", "data"));
     EXPECT_EQ(client.TransportBody(), "<none>");
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/api/v1/x";
+    EXPECT_EQ(client.BodyAfterOwnExchange(url), "<none>");
 
     const auto r = server.Requests();
-    ASSERT_EQ(r.size(), 3u);
+    ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[0].target, "/api/v1/session");
     const auto names = {"Accept-Language", "User-Agent", "X-For", "X-Session"};
     EXPECT_THAT(Lines(r[0], names),
