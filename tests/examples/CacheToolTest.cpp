@@ -1,10 +1,15 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <boost/json.hpp>
 
+#include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -248,6 +253,7 @@ TEST_F(CacheTool, RefusesDirectoryNamesThatAreNotPlainNames) {
 TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
     const bool asRoot = ::geteuid() == 0;
     const std::string machine = root.File("jobresults/host01"), real = root.File("real.ini");
+    const std::string jobs = root.File("jobresults");
     const struct {
         std::string path;
         mode_t mode;
@@ -257,6 +263,8 @@ TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
         {config, 0666, false, config + " is writable by group or others (mode 0666)"},
         {config, 0644, true, config + " is owned by uid 65534, not by root"},
         {root.Path(), 0777, false, root.Path() + " is writable by group or others (mode 0777)"},
+        {jobs, 0757, false, jobs + " is writable by group or others (mode 0757)"},
+        {jobs, 0755, true, jobs + " is owned by uid 65534, not by root"},
         {machine, 0775, false, machine + " is writable by group or others (mode 0775)"},
         {cacheDir, 0757, false, cacheDir + " is writable by group or others (mode 0757)"},
         {cacheDir, 0755, true, cacheDir + " is owned by uid 65534, not by root"},
@@ -294,6 +302,76 @@ TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
                   "vsguidcache: refusing to run as root: " + config + " is a symbolic link\n");
     } else {
         EXPECT_NE(linked.exitCode, 5);
+    }
+    // A link on the way is followed when root's, in a sticky folder; a user's there is not.
+    const std::string via = root.File("via");
+    std::filesystem::create_symlink(root.Path(), via);
+    ASSERT_EQ(::chmod(root.Path().c_str(), 01777), 0);
+    const std::string viaList =
+        Quote(VSGUIDCACHE) + " --config " + Quote(via + "/real.ini") + " list";
+    EXPECT_EQ(RunCommand(viaList).exitCode, 0);
+    if (asRoot) {
+        ASSERT_EQ(::lchown(via.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(RunCommand(viaList).err, "vsguidcache: refusing to run as root: " + via +
+                                               " is owned by uid 65534, not by root\n");
+    }
+}
+
+// A user who owns a folder above the configuration's swaps the configuration's folder, as fast
+// as he can, with one whose configuration aims the cache at a root-owned file that the sweep
+// would delete.
+TEST_F(CacheTool, AsRootAUserSwappingAboveTheConfigurationChangesNothing) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root's runs are at stake";
+    }
+    ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);  // root's, so that only the user is at fault
+    const std::string user = std::filesystem::canonical(root.Path()).string() + "/user";
+    const std::string bait = root.File("prey/host01/_VM_GUID_CACHE_/precious");
+    std::filesystem::create_directories(user + "/real");
+    std::filesystem::create_directories(user + "/swap");
+    std::filesystem::create_directories(std::filesystem::path(bait).parent_path());
+    config = user + "/real/agent.ini";
+    WriteConfig(600);
+    std::ofstream(user + "/swap/agent.ini")
+        << "[Platform]\nPhysicalMachine=host01\nJobResultsRoot=" << root.File("prey")
+        << "\n[VirtualServer]\nnVMGuidCacheTime=600\n";
+    std::ofstream(bait) << "a0x17b0x17c";
+    const struct timespec twoDaysAgo[2] = {{std::time(nullptr) - 2 * 86400, 0},
+                                           {std::time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, bait.c_str(), twoDaysAgo, 0), 0);
+    ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+    int swapping[2];
+    ASSERT_EQ(::pipe(swapping), 0);
+    const pid_t swapper = ::fork();
+    ASSERT_GE(swapper, 0);
+    if (swapper == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        for (long i = 0; dropped && i < 100000000; ++i) {
+            if (::renameat2(AT_FDCWD, (user + "/real").c_str(), AT_FDCWD, (user + "/swap").c_str(),
+                            RENAME_EXCHANGE) == 0 &&
+                i == 0) {
+                (void)!::write(swapping[1], "s", 1);  // the runs start once a swap has worked
+            }
+        }
+        ::_exit(0);
+    }
+    char started = 0;
+    ::close(swapping[1]);
+    const bool swaps = ::read(swapping[0], &started, 1) == 1;
+    std::vector<CommandResult> runs;
+    for (int run = 0; swaps && run < 20; ++run) {
+        runs.push_back(Tool("sweep"));
+    }
+    ::kill(swapper, SIGKILL);
+    ::waitpid(swapper, nullptr, 0);
+    ::close(swapping[0]);
+    ASSERT_TRUE(swaps) << "the unprivileged swapper could not swap";
+    EXPECT_TRUE(std::filesystem::exists(bait));
+    for (const CommandResult& r : runs) {
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.err, "vsguidcache: refusing to run as root: " + user +
+                             " is owned by uid 65534, not by root\n");
     }
 }
 
