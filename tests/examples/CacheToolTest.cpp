@@ -327,12 +327,13 @@ TEST_F(CacheTool, AsRootAUserSwappingAboveTheConfigurationChangesNothing) {
     ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);  // root's, so that only the user is at fault
     const std::string user = std::filesystem::canonical(root.Path()).string() + "/user";
     const std::string bait = root.File("prey/host01/_VM_GUID_CACHE_/precious");
-    std::filesystem::create_directories(user + "/real");
-    std::filesystem::create_directories(user + "/swap");
+    const std::string real = user + "/real", swap = user + "/swap";  // no allocation after fork
+    std::filesystem::create_directories(real);
+    std::filesystem::create_directories(swap);
     std::filesystem::create_directories(std::filesystem::path(bait).parent_path());
-    config = user + "/real/agent.ini";
+    config = real + "/agent.ini";
     WriteConfig(600);
-    std::ofstream(user + "/swap/agent.ini")
+    std::ofstream(swap + "/agent.ini")
         << "[Platform]\nPhysicalMachine=host01\nJobResultsRoot=" << root.File("prey")
         << "\n[VirtualServer]\nnVMGuidCacheTime=600\n";
     std::ofstream(bait) << "a0x17b0x17c";
@@ -347,10 +348,11 @@ TEST_F(CacheTool, AsRootAUserSwappingAboveTheConfigurationChangesNothing) {
     if (swapper == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        for (long i = 0; dropped && i < 100000000; ++i) {
-            if (::renameat2(AT_FDCWD, (user + "/real").c_str(), AT_FDCWD, (user + "/swap").c_str(),
-                            RENAME_EXCHANGE) == 0 &&
-                i == 0) {
+        for (long i = 0;
+             dropped && i < 100000000 &&
+             ::renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) == 0;
+             ++i) {
+            if (i == 0) {
                 (void)!::write(swapping[1], "s", 1);  // the runs start once a swap has worked
             }
         }
