@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -322,4 +323,57 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
     EXPECT_THAT(Lines(r[2], names),
                 ::testing::ElementsAre("Accept-Language: en_US", "User-Agent: curl/7.32.0",
                                        "X-For: hosts", "X-Session: tok-1"));
+}
+
+namespace {
+
+// Answers part of its base's body, as a recorder that trims a trailing newline or skips a
+// leading mark would.
+class PartAnsweringCurl : public JXLibCurl {
+public:
+    PartAnsweringCurl(unsigned long skip, unsigned long trim) : m_nSkip(skip), m_nTrim(trim) {}
+    const char* GetHttpResponse(unsigned long& length, bool headers) override {
+        const char* data = JXLibCurl::GetHttpResponse(length, headers);
+        if (data == nullptr || headers) {
+            return data;
+        }
+        length -= m_nSkip + m_nTrim;
+        return data + m_nSkip;
+    }
+
+private:
+    unsigned long m_nSkip;
+    unsigned long m_nTrim;
+};
+
+class PartAnsweringClient : public Client {
+public:
+    PartAnsweringClient(int port, unsigned long skip, unsigned long trim) : Client(port) {
+        auto curl = std::make_unique<PartAnsweringCurl>(skip, trim);
+        delete m_pCurl;  // the connection owns its transport; this one replaces the real one
+        m_pCurl = curl.release();
+    }
+};
+
+}  // namespace
+
+TEST(RestEndToEnd, HandsOverExactlyTheBodyTheTransportAnswers) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(req.path == "/api/v1/a" ? "data\n" : "other\n", "text/plain");
+    });
+    const struct {
+        unsigned long skip, trim;
+        const char *first, *second;
+    } cases[] = {{0, 0, "data\n", "other\n"}, {0, 1, "data", "other"}, {1, 1, "ata", "ther"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.skip) + "/" + std::to_string(c.trim));
+        PartAnsweringClient client(server.Port(), c.skip, c.trim);
+        ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+        std::string response;
+        ASSERT_TRUE(client.get("a", response, nullptr));
+        EXPECT_EQ(response, c.first);
+        ASSERT_TRUE(client.get("b", response, nullptr));
+        EXPECT_EQ(response, c.second);
+    }
 }
