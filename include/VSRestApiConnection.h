@@ -128,11 +128,14 @@ protected:
     /// @{
 
     /// Gives the last exchange's response body to `response` (any bytes, NUL included; empty
-    /// when none came), without copying it: the transport's buffer becomes the string's. Runs
-    /// after every send, successful or not; the transport then answers null for the body (the
-    /// header block stays). sendReq lends it back until it returns, so the hooks after
-    /// recvResp still find the body through m_pCurl->GetHttpResponse(length, false), answered
-    /// from `response`; once the request has returned the body is the caller's alone.
+    /// when none came), without copying it: the transport's buffer becomes the string's. A
+    /// derived transport whose GetHttpResponse answers anything else (storage of its own, or
+    /// its base's buffer with a shorter length) has exactly the bytes it answered copied, and
+    /// keeps its body. Runs after every send, successful or not; a transport whose buffer was
+    /// taken over then answers null for the body (the header block stays). sendReq lends it back
+    /// until it returns, so the hooks after recvResp still find the body through
+    /// m_pCurl->GetHttpResponse(length, false), answered from `response`; once the request has
+    /// returned the body is the caller's alone.
     virtual void recvResp(std::string& response);
 
     /// Appends the request's header lines to the transport, each one whole "Name: value" line:

@@ -35,6 +35,18 @@ int MakeOne(const std::string& path) {
     return error == EEXIST && IsDirectory(path) ? 0 : error;
 }
 
+// Removing nothing still tells the caller whether the path names a directory itself; a link to
+// one is not.
+CLoError CheckIsDirectory(const std::string& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        return CLoError::FromErrno(error, "remove directory " + path);
+    }
+    return S_ISDIR(info.st_mode) ? CLoError()
+                                 : CLoError::FromErrno(ENOTDIR, "remove directory " + path);
+}
+
 using vsplatform::UniqueFd;
 
 // Each level of the removal holds one directory open; the bound keeps a deep tree from using up
@@ -238,6 +250,20 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
         return CLoError::FromErrno(ENOENT, "remove directory (empty path)");
     }
     const std::string target(path);
+    // An empty directory goes by rmdir alone, which needs no right to list it (a folder of mode
+    // 0300 is its owner's to remove). rmdir takes only an empty directory and no link, so
+    // nothing else can go this way, and the path is safe to use for it.
+    if (!keepDirectory) {
+        if (::rmdir(path) == 0) {
+            return CLoError();
+        }
+        const int rmdirError = errno;
+        if (!removeContents || rmdirError == ENOENT || rmdirError == ENOTDIR) {
+            return CLoError::FromErrno(rmdirError, "remove directory " + target);
+        }
+    } else if (!removeContents) {
+        return CheckIsDirectory(target);
+    }
     // The contents are reached through this descriptor, never through the path again: a link
     // put in the directory's place afterwards leads nowhere. O_NOFOLLOW also refuses a link to a
     // directory at the path itself (ENOTDIR): its target's contents are not ours to remove.
@@ -247,14 +273,11 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
         const int error = errno;
         return CLoError::FromErrno(error, "remove directory " + target);
     }
-    if (removeContents) {
-        TreeRemover remover(placement.device);
-        remover.Empty(top, target, 0);
-        if (remover.Result().IsError()) {
-            return remover.Result();
-        }
+    TreeRemover remover(placement.device);
+    remover.Empty(top, target, 0);
+    if (remover.Result().IsError()) {
+        return remover.Result();
     }
-    // rmdir takes only an empty directory and no link, so the path is safe to use again here.
     if (keepDirectory || ::rmdir(path) == 0) {
         return CLoError();
     }

@@ -28,7 +28,10 @@
 //    entry that vanishes meanwhile counts as removed. The removal goes on past an entry it
 //    cannot remove; the first such error is the result and the directory itself then stays.
 //    Otherwise the directory is removed unless keepDirectory. Without removeContents, only an
-//    empty directory can go.
+//    empty directory can go. An empty directory to be removed goes by rmdir(2) alone, without
+//    being opened, so one the caller may not list (mode 0300) goes as rmdir would take it;
+//    Remove(path, false, true) removes nothing and only checks that the path names a
+//    directory. Emptying a directory (removeContents) needs the right to list it.
 #pragma once
 
 #include <dirent.h>

@@ -478,12 +478,14 @@ const char* JXLibCurl::GetHttpResponse(unsigned long& length, bool headers) {
 void JXLibCurl::JXLibCurlTakeHttpResponse(std::string& body) {
     Impl& d = *m_pImpl;
     unsigned long length = 0;
-    // Through the virtual call: a derived transport that answers with a body of its own gets
-    // it copied, as before there was a hand-over.
+    // Through the virtual call: a derived transport that answers with a body of its own, or
+    // with part of ours (it trims a trailing newline, skips a prefix), gets exactly what it
+    // answered copied, as before there was a hand-over. Only an answer that is our whole
+    // buffer can be swapped out without giving the caller more or less than it.
     const char* data = GetHttpResponse(length, false);
     if (data == nullptr) {
         body.clear();
-    } else if (data == d.response.data()) {
+    } else if (data == d.response.data() && length == d.response.size()) {
         body.swap(d.response);  // the caller's old buffer stays here for the next exchange
         d.response.clear();
         d.bodyHandedOver = true;

@@ -57,7 +57,8 @@
 //  - JXLibCurlTakeHttpResponse(body) gives the body of the last exchange to `body` without
 //    copying it (what `body` held is dropped); GetHttpResponse(length, false) then answers null
 //    until the next exchange. The header block stays with the object. A derived object whose
-//    GetHttpResponse answers with storage of its own has that answer copied to `body` instead.
+//    GetHttpResponse answers with storage of its own, or with less than the whole body, has
+//    exactly that answer (pointer and length) copied to `body` instead.
 //  - JXLibCurlLendHttpResponse(body), after the body was handed over, makes
 //    GetHttpResponse(length, false) answer from `body` again, which the caller keeps alive and
 //    unchanged until JXLibCurlEndHttpResponseLoan(), the next exchange or init; otherwise it

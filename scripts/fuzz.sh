@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
-targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_json_stringlist fuzz_rest_url}"
+targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_json_stringlist fuzz_rest_url fuzz_log_format}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.

@@ -87,11 +87,19 @@ private:
 };
 
 // A password file others may read has leaked already, and one others may write hands them
-// the password we send; either way the caller has to know now, not after a login.
+// the password we send; either way the caller has to know now, not after a login. Its owner
+// can change its mode and content at will, so a file of another user's is as open as one
+// others may write (root reads any file, so the mode alone would not tell). Judged on the
+// descriptor we read from, so a file put in its place meanwhile is not the one judged.
 std::optional<Failure> CheckPasswordFile(const std::string& path, int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         return Failure{kUsage, path + ": not a regular file"};
+    }
+    if (const uid_t self = ::geteuid(); st.st_uid != self) {
+        return Failure{kUsage, path + ": owned by uid " + std::to_string(st.st_uid) +
+                                   ", not by this user (uid " + std::to_string(self) +
+                                   "); use a file of your own"};
     }
     if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         char mode[8];
@@ -417,7 +425,7 @@ int main(int argc, char** argv) {
     app.add_flag("--insecure", s.insecure, "do not verify the host's certificate");
     app.add_option("--user", s.user, "user name for the login")->capture_default_str();
     app.add_option("--password-file", s.passwordFile,
-                   "file whose first line is the password; only its owner may read or write it");
+                   "your own file whose first line is the password; only you may read or write it");
     app.add_option("--password", s.password,
                    "password for the login; other users of this machine can see it in the "
                    "process list, so prefer the environment variable VM_INVENTORY_PASSWORD or "

@@ -73,10 +73,11 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         int exitCode;
         std::string message;
     };
-    TempDir dir, other;
+    TempDir dir, other, foreign;
     const std::string shared = PasswordFile(dir, "secret", 0644);
     const std::string wrong = PasswordFile(other, "wrong", 0600);
-    const std::vector<Case> cases = {
+    const std::string theirs = PasswordFile(foreign, "secret", 0600);
+    std::vector<Case> cases = {
         {"--password-file " + shared, 1,
          "vm-inventory: " + shared + ": permissions 0644 let group or others access it"},
         {"--password-file " + dir.Path(), 1, "vm-inventory: " + dir.Path() + ": not a regular"},
@@ -95,6 +96,12 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         {"--server ftp://host", 1, "vm-inventory: not a server URL: ftp://host\n"},
         {"--page-size 0", 1, ""},
     };
+    // Root reads a file whatever its mode: only its owner tells another user's file apart.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+        cases.push_back({"--password-file " + theirs, 1,
+                         "vm-inventory: " + theirs + ": owned by uid 65534, not by this user"});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const CommandResult r = Run(c.arguments);

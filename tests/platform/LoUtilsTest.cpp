@@ -85,6 +85,37 @@ TEST(CLoDirectory, CreateAndRemoveStayWhereTheyAreTold) {
     EXPECT_FALSE(CLoDirectory::Remove(tmp.File("a").c_str(), true, false).IsError());
     EXPECT_FALSE(fs::exists(tmp.File("a")));
     EXPECT_TRUE(fs::exists(tmp.File("outside/precious"))) << "links are not followed";
+
+    // An empty folder its owner may not list (0300) goes as rmdir takes it; a link never goes.
+    // Root lists any folder, so the child becomes the folder's owner, 65534, first.
+    const bool root = ::geteuid() == 0;
+    ::chmod(tmp.Path().c_str(), 0755);
+    const std::string box = tmp.File("box"), entry = box + "/entry";
+    fs::create_directories(box + "/target");
+    ::chmod(box.c_str(), 0700);
+    const struct {
+        bool link, removeContents, keepDirectory;
+        int error;
+    } cases[] = {{false, false, false, 0},     {false, true, false, 0},
+                 {false, false, true, 0},      {true, false, false, ENOTDIR},
+                 {true, true, false, ENOTDIR}, {true, false, true, ENOTDIR}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        ASSERT_EQ(c.link ? ::symlink("target", entry.c_str()) : ::mkdir(entry.c_str(), 0300), 0);
+        EXPECT_TRUE(!root || (::lchown(box.c_str(), 65534, 65534) == 0 &&
+                              ::lchown(entry.c_str(), 65534, 65534) == 0));
+        EXPECT_EQ(InChild([&] {
+                      return root && (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                                 ? -1
+                                 : CLoDirectory::Remove(entry.c_str(), c.removeContents,
+                                                        c.keepDirectory)
+                                       .GetErrno();
+                  }),
+                  c.error);
+        EXPECT_EQ(fs::exists(fs::symlink_status(entry)), c.link || c.keepDirectory);
+        fs::remove(entry);
+        EXPECT_TRUE(fs::is_directory(box + "/target"));
+    }
 }
 
 TEST(CLoFile, OperationsOnPosixCalls) {

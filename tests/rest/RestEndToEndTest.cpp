@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,10 @@ public:
         m_nPort = static_cast<unsigned>(port);
         m_bUseHttps = https;
         m_strBasePath = "/api/v1";
+    }
+    void UseTransport(std::unique_ptr<JXLibCurl> curl) {
+        delete m_pCurl;  // the connection owns its transport; this one replaces the real one
+        m_pCurl = curl.release();
     }
 };
 
@@ -322,4 +327,37 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
     EXPECT_THAT(Lines(r[2], names),
                 ::testing::ElementsAre("Accept-Language: en_US", "User-Agent: curl/7.32.0",
                                        "X-For: hosts", "X-Session: tok-1"));
+}
+
+namespace {
+
+// Answers its base's body less a trailing newline, as a recorder that trims one would.
+class TrimmingCurl : public JXLibCurl {
+public:
+    const char* GetHttpResponse(unsigned long& length, bool headers) override {
+        const char* data = JXLibCurl::GetHttpResponse(length, headers);
+        if (data != nullptr && !headers && data[length - 1] == '\n') {
+            --length;
+        }
+        return data;
+    }
+};
+
+}  // namespace
+
+TEST(RestEndToEnd, HandsOverExactlyTheBodyTheTransportAnswers) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request&, httplib::Response& res) {
+        res.set_content("data\n", "text/plain");
+    });
+    for (const bool trimming : {false, true}) {
+        Client client(server.Port());
+        if (trimming) {
+            client.UseTransport(std::make_unique<TrimmingCurl>());
+        }
+        ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+        std::string response;
+        ASSERT_TRUE(client.get("a", response, nullptr));
+        EXPECT_EQ(response, trimming ? "data" : "data\n");
+    }
 }
