@@ -254,8 +254,10 @@ private:
     void Charge(uint64_t characters);
     void ChargeCopy(uint64_t characters);
     void ChargeSubset();
+    bool ReadToTheEnd() const;
 
     Doctype m_doctype;
+    const std::string* m_pText = nullptr;
     uint64_t m_nBudget = 0;
     // Kept apart: an expansion's size is what its nodes cost, not the copies of the entities
     // nested in it (those are charged once each, by themselves).
@@ -279,11 +281,13 @@ HardenedParser::HardenedParser(Doctype doctype) : m_doctype(doctype) {
     setLoadSchema(false);
     setDoXInclude(false);
     setDoNamespaces(true);
+    setCalculateSrcOfs(true);
     m_security.setEntityExpansionLimit(CVSXMLDocument::kEntityExpansionLimit);
     setSecurityManager(&m_security);
 }
 
 void HardenedParser::ParseText(const std::string& text) {
+    m_pText = &text;
     const uint64_t limit = CVSXMLDocument::kGrowthLimit;
     m_nBudget = text.size() > kUnbounded / limit ? kUnbounded : text.size() * limit;
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
@@ -394,14 +398,48 @@ void HardenedParser::endEntityReference(const XMLEntityDecl& entDecl) {
     }
 }
 
-// Xerces takes a NUL character after the document element for the end of the text and reports
-// the document complete; what follows the NUL is still in the reader, unread.
-void HardenedParser::endDocument() {
+// The byte-order mark is not counted in the reader's offset; which one Xerces took depends on
+// what follows, so any that the text starts with will do.
+size_t ByteOrderMark(const std::string& text) {
+    for (const std::string& mark :
+         {std::string("\x00\x00\xFE\xFF", 4), std::string("\xFF\xFE\x00\x00", 4),
+          std::string("\xEF\xBB\xBF"), std::string("\xFE\xFF"), std::string("\xFF\xFE")}) {
+        if (text.compare(0, mark.size(), mark) == 0) {
+            return mark.size();
+        }
+    }
+    return 0;
+}
+
+// Xerces takes a NUL character after the document element, or a byte there that its decoder
+// cannot read, for the end of the text and reports the document complete; the rest stays unread.
+bool HardenedParser::ReadToTheEnd() const {
     const XMLReader* reader = getScanner()->getReaderMgr()->getCurrentReader();
-    if (reader != nullptr && reader->charsLeftInBuffer() > 0) {
+    if (reader == nullptr) {
+        return true;
+    }
+    if (reader->charsLeftInBuffer() > 0) {
+        return false;
+    }
+    try {
+        const uint64_t read = getScanner()->getSrcOffset();
+        const uint64_t size = m_pText->size();
+        if (read == size) {
+            return true;
+        }
+        const size_t mark = ByteOrderMark(*m_pText);
+        return mark != 0 && read + mark == size;
+    } catch (const XMLException&) {
+        return true;  // an encoding without offsets: the characters left are all there is to see
+    }
+}
+
+void HardenedParser::endDocument() {
+    if (!ReadToTheEnd()) {
         const Locator* at = getScanner()->getLocator();
         m_problems.Keep(
-            "a NUL character follows the document element; the text after it would be dropped",
+            "the text goes on after the document where the parser stopped reading (a "
+            "NUL character, or a byte that is not valid in its encoding)",
             at->getLineNumber(), at->getColumnNumber());
     }
     XercesDOMParser::endDocument();

@@ -102,9 +102,11 @@ TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
         // Xerces expands references in attribute defaults without counting them.
         {BillionLaughs("<r/>", "<!ATTLIST r a CDATA '&l9;'>"),
          "attribute-list declaration follows an entity", 1, 538},
-        {"<r>ok</r>" + nul, "NUL", 1, 10, Doctype::Refuse},
-        {"<r>ok</r>\n" + nul + "<evil/>", "NUL", 2, 1, Doctype::Refuse},
-        {"<r>ok</r><!-- -->" + nul + nul + nul, "NUL", 1, 18, Doctype::Refuse},
+        // Xerces stops reading at a NUL or an undecodable byte after the document element.
+        {"<r>ok</r>" + nul, "stopped reading", 1, 10, Doctype::Refuse},
+        {"<r>ok</r>\n" + nul + "<evil/>", "stopped reading", 2, 1, Doctype::Refuse},
+        {"<r>ok</r><!-- -->" + nul + nul + nul, "stopped reading", 1, 18, Doctype::Refuse},
+        {"<r>ok</r>\xFF<e/>", "stopped reading", 1, 10, Doctype::Refuse},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 100));
@@ -141,6 +143,14 @@ TEST(XmlDocument, ReadsANamespacedDocumentAndEachParseReplacesTheLast) {
         EXPECT_EQ(Narrow(doc.Root()->getFirstElementChild()->getAttribute(X("owner").c_str())),
                   "web-team");
 
+        // A byte-order mark is read, not left over.
+        std::string utf16 = "\xFF\xFE";
+        for (const char c : std::string("<r>ok</r>\n")) {
+            utf16 += std::string{c, '\0'};
+        }
+        for (const std::string& text : {std::string("\xEF\xBB\xBF<r>ok</r>"), utf16}) {
+            EXPECT_TRUE(doc.Parse(text)) << doc.ErrorMessage();
+        }
         EXPECT_FALSE(doc.Parse("<vms>"));
         EXPECT_EQ(doc.Root(), nullptr);
         ASSERT_TRUE(doc.Parse("<placement><host>h1</host></placement>"));
