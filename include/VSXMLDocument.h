@@ -29,8 +29,9 @@
 ///    attribute default without counting them, so such a default could copy that text without
 ///    bound before anything else sees it. Declaring the attribute lists first is fine.
 ///  - text that is not well-formed XML with namespaces (an unbound prefix included), also the
-///    empty text, and text that goes on after a NUL character that follows the document element
-///    (Xerces reads a NUL there as the end of the text and would drop what follows).
+///    empty text; a NUL character anywhere (Xerces would take one after the document element for
+///    the end of the text and drop what follows, and skip one in the XML declaration); and text
+///    after the document element that Xerces stopped reading at a byte it could not decode.
 ///
 /// Growth and time: whatever the text, with or without an internal subset, an accepted
 /// document's tree holds at most kGrowthLimit characters per byte of text, and a parse, accepted

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <xercesc/dom/DOMException.hpp>
@@ -411,8 +412,8 @@ size_t ByteOrderMark(const std::string& text) {
     return 0;
 }
 
-// Xerces takes a NUL character after the document element, or a byte there that its decoder
-// cannot read, for the end of the text and reports the document complete; the rest stays unread.
+// Xerces takes a byte after the document element that its decoder cannot finish for the end of
+// the text and reports the document complete; the rest stays unread.
 bool HardenedParser::ReadToTheEnd() const {
     const XMLReader* reader = getScanner()->getReaderMgr()->getCurrentReader();
     if (reader == nullptr) {
@@ -434,13 +435,65 @@ bool HardenedParser::ReadToTheEnd() const {
     }
 }
 
+// XML has no NUL character, yet Xerces reads one quietly in two places: after the document
+// element it takes it for the end of the text, and in the XML declaration it skips it. The
+// character is found in the text's own code units: one byte in every encoding but UTF-16 and
+// UCS-4 / UTF-32, where a zero byte is part of other characters.
+size_t NulUnitSize(const XMLCh* encoding) {
+    for (const char16_t* wide : {u"UTF-16", u"UCS-2", u"ISO-10646-UCS-2"}) {
+        if (XMLString::startsWithI(encoding, wide)) {
+            return 2;
+        }
+    }
+    for (const char16_t* wide : {u"UTF-32", u"UCS-4", u"ISO-10646-UCS-4"}) {
+        if (XMLString::startsWithI(encoding, wide)) {
+            return 4;
+        }
+    }
+    return 1;
+}
+
+size_t FindNul(const std::string& text, size_t unit, size_t from) {
+    if (unit == 1) {
+        return text.find('\0');
+    }
+    const std::string zero(unit, '\0');
+    for (size_t at = from; at + unit <= text.size(); at += unit) {
+        if (text.compare(at, unit, zero) == 0) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+// The 1-based line and column of a byte of a text in single-byte units.
+std::pair<uint64_t, uint64_t> PositionOf(const std::string& text, size_t at) {
+    const size_t lineStart = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+    const auto end = text.begin() + static_cast<std::ptrdiff_t>(at);
+    return {1 + static_cast<uint64_t>(std::count(text.begin(), end, '\n')),
+            at - (lineStart == std::string::npos ? 0 : lineStart + 1) + 1};
+}
+
 void HardenedParser::endDocument() {
-    if (!ReadToTheEnd()) {
-        const Locator* at = getScanner()->getLocator();
+    const XMLReader* reader = getScanner()->getReaderMgr()->getCurrentReader();
+    const size_t unit = reader != nullptr ? NulUnitSize(reader->getEncodingStr()) : 1;
+    const size_t nul = FindNul(*m_pText, unit, unit == 1 ? 0 : ByteOrderMark(*m_pText));
+    const Locator* at = getScanner()->getLocator();
+    // In wider units a NUL is reported where the parser stopped, which is where it ends the text.
+    std::pair<uint64_t, uint64_t> position{at->getLineNumber(), at->getColumnNumber()};
+    if (nul != std::string::npos) {
+        if (unit == 1) {
+            position = PositionOf(*m_pText, nul);
+        }
         m_problems.Keep(
-            "the text goes on after the document where the parser stopped reading (a "
-            "NUL character, or a byte that is not valid in its encoding)",
-            at->getLineNumber(), at->getColumnNumber());
+            "the text holds a NUL character, which is not XML (the parser would skip "
+            "it or stop reading there)",
+            position.first, position.second);
+    } else if (!ReadToTheEnd()) {
+        m_problems.Keep(
+            "the parser stopped reading before the end of the text, at a byte that is "
+            "not valid in its encoding",
+            position.first, position.second);
     }
     XercesDOMParser::endDocument();
 }
