@@ -11,7 +11,9 @@
 // ParseText; the parser and its partial tree are then thrown away. Xerces expands entity
 // references in attribute defaults without counting them and without a callback, so those
 // expansions are bounded before they happen: no attribute list may follow an entity whose full
-// replacement text is long (EntityCosts).
+// replacement text is long (EntityCosts). Where Xerces stops or skips quietly (a NUL character,
+// an undecodable byte after the document element), endDocument compares what was read with the
+// text itself.
 #include "VSXMLDocument.h"
 
 #include <algorithm>
