@@ -1,9 +1,10 @@
-// Arbitrary XML text read by CVSXMLDocument, then every reader and matcher of CVSXMLParser on
-// every node of the document it accepted: the document node, elements, attributes, text,
-// comments, processing instructions, the document type with its entities and notations, entity
-// references. A refused text keeps no tree, so there is nothing to visit; the reader's own
-// contract is checked on every input instead: no exception but exhaustion leaves Parse, a
-// failure holds a message and no document, a success a root and no message.
+// Arbitrary XML text read by CVSXMLDocument (an internal subset allowed, so that its nodes are
+// reached too), then every reader and matcher of CVSXMLParser on every node of the document it
+// accepted: the document node, elements, attributes, text, comments, processing instructions,
+// the document type with its entities and notations, entity references. A refused text keeps
+// no tree, so there is nothing to visit; the reader's own contract is checked on every input
+// instead: no exception but exhaustion leaves Parse, a failure holds a message and no document,
+// a success a root and no message.
 //
 // Only the exceptions that the readers document may leave them: Xerces' NumberFormatException
 // from the 32-bit readers, std::invalid_argument and std::out_of_range ("stoull") from the
@@ -177,7 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CVSXMLDocument document;
     bool parsed = false;
     try {
-        parsed = document.Parse(std::string(reinterpret_cast<const char*>(data), size));
+        parsed = document.Parse(std::string(reinterpret_cast<const char*>(data), size),
+                                CVSXMLDocument::Doctype::ReadInternalSubset);
     } catch (const OutOfMemoryException&) {
         Require(document.Document() == nullptr, "exhaustion leaves no document");
         return 0;

@@ -3,6 +3,10 @@
 /// Xerces-C DOM tree for CVSXMLParser to read.
 ///
 /// The document is read from its own text and from nothing else. Parse refuses, returning false:
+///  - a DOCTYPE declaration of any kind, unless the caller asks for Doctype::ReadInternalSubset.
+///    A server's REST response never carries one, and a DOCTYPE is where every attack on an XML
+///    reader starts (outside entities, entity and attribute-default amplification). The parse
+///    stops at the declaration, before anything it declares is read.
 ///  - a reference to an external entity, general or parameter. The entity is never opened, by
 ///    path or by URL: every request for an outside resource is refused, and Xerces does not fall
 ///    back to opening it itself. A document whose text depends on such an entity is not the
@@ -15,16 +19,31 @@
 ///    entity declared in the document's own DOCTYPE counts, nested ones too, in content and in
 ///    attribute values; character references and the five predefined entities ("&amp;" ...) do
 ///    not. A "billion laughs" document fails at its 101st expansion, before it has grown.
+///  - a document whose tree would hold more than kGrowthLimit times as many characters as the
+///    text has bytes (element, attribute, entity and other node names and values, the internal
+///    subset, the copies of entity expansions that the tree's Entity nodes hand out). The parse
+///    stops when the growth passes the limit, not after it: an attribute default copied into
+///    every element, or an entity expanded again and again, never grows the tree further.
+///  - an attribute-list declaration that follows an entity whose full replacement text is longer
+///    than kAttributeDefaultEntityLimit characters: Xerces expands entity references in an
+///    attribute default without counting them, so such a default could copy that text without
+///    bound before anything else sees it. Declaring the attribute lists first is fine.
 ///  - text that is not well-formed XML with namespaces (an unbound prefix included), also the
-///    empty text.
+///    empty text; a NUL character anywhere (Xerces would take one after the document element for
+///    the end of the text and drop what follows, and skip one in the XML declaration); and text
+///    after the document element that Xerces stopped reading at a byte it could not decode.
+///
+/// Growth and time: whatever the text, with or without an internal subset, an accepted
+/// document's tree holds at most kGrowthLimit characters per byte of text, and a parse, accepted
+/// or refused, takes time linear in the length of the text.
 ///
 /// Never done: DTD or schema validation, schema loading (xsi:schemaLocation is just an
 /// attribute), XInclude, network access of any kind.
 ///
 /// The bytes are decoded as the XML declaration or a byte-order mark says, UTF-8 otherwise.
-/// Entities of the document's own DOCTYPE are expanded; in the tree each reference is an
-/// EntityReference node holding its expansion (Xerces' default), which getTextContent reads
-/// through.
+/// With Doctype::ReadInternalSubset, entities of the document's own DOCTYPE are expanded and its
+/// attribute defaults applied; in the tree each reference is an EntityReference node holding its
+/// expansion (Xerces' default), which getTextContent reads through.
 ///
 /// Ownership: the object owns the document. Document(), Root() and every node reached from them
 /// stay valid until the next Parse or the object's destruction; never release them. Both are
@@ -32,12 +51,13 @@
 /// A failed parse keeps no partial tree.
 ///
 /// Failures: Parse returns false and ErrorMessage(), ErrorLine() and ErrorColumn() describe the
-/// first problem found: Xerces' message in the local code page (ours for an external DTD) and
-/// the 1-based line and column where the parser noticed it (0 and 0 for the rare problem without
-/// a position). After a successful Parse the message is empty and both numbers are 0. No
-/// exception leaves Parse for any text, however malformed or hostile. What can still pass is
-/// exhaustion: std::bad_alloc, and xercesc::OutOfMemoryException (Xerces' own allocations report
-/// running out of memory that way); the object then holds no document.
+/// first problem found: Xerces' message in the local code page (ours for the refusals above that
+/// Xerces does not make itself) and the 1-based line and column where the parser noticed it (0
+/// and 0 for the rare problem without a position). After a successful Parse the message is empty
+/// and both numbers are 0. No exception leaves Parse for any text, however malformed or hostile.
+/// What can still pass is exhaustion: std::bad_alloc, and xercesc::OutOfMemoryException
+/// (Xerces' own allocations report running out of memory that way); the object then holds no
+/// document.
 ///
 /// Lifetime: each object holds one XMLPlatformUtils::Initialize() for its whole life, like
 /// CVSXMLParser, so Xerces stays usable while it lives (also with no CVSXMLParser alive); its
@@ -56,10 +76,26 @@
 
 class VSSUPPORT_EXPORT CVSXMLDocument {
 public:
-    /// Entity expansions allowed per document. Responses rarely use entities at all; this leaves
-    /// room for a few declared abbreviations, and since no replacement text is longer than the
-    /// document, the expanded document stays within about a hundred times its length.
+    /// Entity expansions allowed per document. Documents rarely use entities at all; this leaves
+    /// room for a few declared abbreviations.
     static constexpr unsigned int kEntityExpansionLimit = 100;
+
+    /// Characters an accepted document's tree may hold per byte of its text.
+    static constexpr unsigned int kGrowthLimit = 100;
+
+    /// The longest full replacement text of an entity that attribute-list declarations may
+    /// follow. A reference costs at least three bytes ("&e;"), so however many references the
+    /// defaults hold, they copy no more than kGrowthLimit characters per byte of text.
+    static constexpr unsigned int kAttributeDefaultEntityLimit = 3 * kGrowthLimit;
+
+    /// What Parse does with a DOCTYPE declaration.
+    enum class Doctype {
+        /// Refuse the document (what Parse(text) does): a server's response has none.
+        Refuse,
+        /// Read an internal subset: its entities are expanded and its attribute defaults
+        /// applied, within the limits above. An external DTD is still refused.
+        ReadInternalSubset,
+    };
 
     /// Takes the object's initialisation of Xerces; holds no document yet. Throws whatever
     /// XMLPlatformUtils::Initialize() throws.
@@ -72,8 +108,10 @@ public:
     CVSXMLDocument& operator=(const CVSXMLDocument&) = delete;
 
     /// Releases the current document, then parses text. True when the text is a complete,
-    /// well-formed document that needed nothing from outside it.
+    /// well-formed document without a DOCTYPE that needed nothing from outside it.
     bool Parse(const std::string& text);
+    /// As Parse(text), with the DOCTYPE handled as doctype says.
+    bool Parse(const std::string& text, Doctype doctype);
 
     /// The parsed document, owned by this object; null before the first Parse and after a
     /// failed one.

@@ -11,7 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
-targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_json_stringlist fuzz_rest_url fuzz_log_format}"
+targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_xml_growth
+    fuzz_json_stringlist fuzz_rest_url fuzz_log_format}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.
@@ -40,6 +41,7 @@ for target in $targets; do
     dict=()
     case "$target" in
         fuzz_xml_readers) dict=(-dict=fuzz/xml.dict) ;;
+        fuzz_xml_growth) dict=(-dict=fuzz/xml.dict) ;;
         fuzz_json_stringlist) dict=(-dict=fuzz/json.dict) ;;
     esac
     rm -rf "${findings:?}/$target"  # what is there belongs to this run only

@@ -13,6 +13,7 @@
 #include "XmlTestSupport.h"
 
 using xercesc::XMLPlatformUtils;
+using Doctype = CVSXMLDocument::Doctype;
 
 namespace {
 
@@ -30,7 +31,7 @@ std::string Held(const CVSXMLDocument& doc) {
 }
 
 // Ten entities, each ten references to the one before: 10^9 copies of "lol" in body's &l9;.
-std::string BillionLaughs(const std::string& body) {
+std::string BillionLaughs(const std::string& body, const std::string& declarations = "") {
     std::string text = "<!DOCTYPE r [<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 10; ++i) {
         text += "<!ENTITY l" + std::to_string(i) + " \"";
@@ -39,7 +40,26 @@ std::string BillionLaughs(const std::string& body) {
         }
         text += "\">";
     }
-    return text + "]>\n" + body;
+    return text + declarations + "]>\n" + body;
+}
+
+std::string Repeat(const std::string& piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+// c1 holds 49 references to c0, and c49 reaches c1 through 48 others: 98 expansions in all, and
+// each Entity node of the chain hands out a copy of c1's whole expansion when it is read.
+std::string EntityChain() {
+    std::string text = "<!DOCTYPE r [<!ENTITY c0 '" + std::string(1000, 'x') + "'><!ENTITY c1 '" +
+                       Repeat("&c0;", 49) + "'>";
+    for (int i = 2; i < 50; ++i) {
+        text += "<!ENTITY c" + std::to_string(i) + " '&c" + std::to_string(i - 1) + ";'>";
+    }
+    return text + "]><r>&c49;</r>";
 }
 
 TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
@@ -50,12 +70,16 @@ TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
         << "<!ENTITY leak \"" << marker << "\"><!ATTLIST r extra CDATA \"" << marker << "\">";
     const std::string secret = "\"file://" + dir.File("secret.txt") + "\"";
     const std::string dtd = "\"file://" + dir.File("outside.dtd") + "\"";
+    // Each is refused as the row says, and refused without an internal subset too: for a
+    // DOCTYPE, as a DOCTYPE.
     struct Case {
         std::string text;
         std::string message;
         uint64_t line;
         uint64_t column;
+        Doctype doctype = Doctype::ReadInternalSubset;
     };
+    const std::string nul(1, '\0');
     const std::vector<Case> cases = {
         {"<!DOCTYPE r [<!ENTITY leak SYSTEM " + secret + ">]>\n<r>&leak;</r>",
          "unable to open external entity", 2, 10},
@@ -65,17 +89,40 @@ TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
         {BillionLaughs("<r>&l9;</r>"), "entity expansions", 2, 8},
         {BillionLaughs("<r a=\"&l9;\"/>"), "entity expansions", 2, 11},
         {"<r>\n  <a></b>\n</r>", "expected end of tag 'a'", 2, 8},
+        {"<!DOCTYPE r [<!ENTITY a 'b'>]><r>&a;</r>", "DOCTYPE", 1, 13, Doctype::Refuse},
+        // An attribute default is copied into every element that omits it.
+        {"<!DOCTYPE r [<!ATTLIST e a CDATA '" + std::string(4000, 'x') + "'>]><r>" +
+             Repeat("<e/>", 2000) + "</r>",
+         "times its length", 1, 5230},
+        // Parameter entities replay the subset; Entity nodes copy their expansions.
+        {"<!DOCTYPE r [<!ENTITY % p '<!--" + std::string(1000, 'x') + "-->'>" + Repeat("%p;", 500) +
+             "]><r/>",
+         "times its length", 1, 1757},
+        {EntityChain(), "times its length", 1, 2241},
+        // Xerces expands references in attribute defaults without counting them.
+        {BillionLaughs("<r/>", "<!ATTLIST r a CDATA '&l9;'>"),
+         "attribute-list declaration follows an entity", 1, 538},
+        // Xerces stops reading at a NUL or an undecodable byte after the document element.
+        {"<r>ok</r>" + nul, "NUL", 1, 10, Doctype::Refuse},
+        {"<r>ok</r>\n" + nul + "<evil/>", "NUL", 2, 1, Doctype::Refuse},
+        {"<r>ok</r><!-- -->" + nul + nul + nul, "NUL", 1, 18, Doctype::Refuse},
+        {"<?xml version='1.0' encoding" + nul + "='UTF-8'?><r/>", "NUL", 1, 29, Doctype::Refuse},
+        {"<r>ok</r>\xFF<e/>", "stopped reading", 1, 10, Doctype::Refuse},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.text.substr(0, 100));
         ASSERT_EQ(c.text.find(marker), std::string::npos);
         CVSXMLDocument doc;
-        EXPECT_FALSE(doc.Parse(c.text));
+        EXPECT_FALSE(doc.Parse(c.text, c.doctype));
         EXPECT_EQ(doc.Document(), nullptr);
         EXPECT_NE(doc.ErrorMessage().find(c.message), std::string::npos) << doc.ErrorMessage();
         EXPECT_EQ(doc.ErrorLine(), c.line);
         EXPECT_EQ(doc.ErrorColumn(), c.column);
         EXPECT_EQ(Held(doc).find(marker), std::string::npos) << Held(doc);
+        EXPECT_FALSE(doc.Parse(c.text));
+        if (c.text.find("<!DOCTYPE") != std::string::npos) {
+            EXPECT_NE(doc.ErrorMessage().find("DOCTYPE"), std::string::npos) << doc.ErrorMessage();
+        }
     }
 }
 
@@ -84,16 +131,27 @@ TEST(XmlDocument, ReadsANamespacedDocumentAndEachParseReplacesTheLast) {
     ASSERT_EQ(XMLPlatformUtils::fgMemoryManager, nullptr);
     {
         CVSXMLDocument doc;
-        ASSERT_TRUE(
-            doc.Parse("<?xml version='1.0'?><!DOCTYPE v:vms [<!ENTITY n 'web'>]>"
-                      "<v:vms xmlns:v='urn:vs:inv' xmlns:a='urn:vs:audit' a:by='&n;&amp;"
-                      "&n;'><v:vm/></v:vms>"))
+        ASSERT_TRUE(doc.Parse(
+            "<?xml version='1.0'?><!DOCTYPE v:vms [<!ENTITY n 'web'>"
+            "<!ATTLIST v:vm owner CDATA '&n;-team'>]>"
+            "<v:vms xmlns:v='urn:vs:inv' xmlns:a='urn:vs:audit' a:by='&n;&amp;&n;'><v:vm/></v:vms>",
+            Doctype::ReadInternalSubset))
             << doc.ErrorMessage();
         EXPECT_EQ(Narrow(doc.Root()->getLocalName()), "vms");
         EXPECT_EQ(Narrow(doc.Root()->getNamespaceURI()), "urn:vs:inv");
         EXPECT_EQ(Narrow(doc.Root()->getAttributeNS(X("urn:vs:audit").c_str(), X("by").c_str())),
                   "web&web");
+        EXPECT_EQ(Narrow(doc.Root()->getFirstElementChild()->getAttribute(X("owner").c_str())),
+                  "web-team");
 
+        // A byte-order mark is read, not left over.
+        std::string utf16 = "\xFF\xFE";
+        for (const char c : std::string("<r>ok</r>\n")) {
+            utf16 += std::string{c, '\0'};
+        }
+        for (const std::string& text : {std::string("\xEF\xBB\xBF<r>ok</r>"), utf16}) {
+            EXPECT_TRUE(doc.Parse(text)) << doc.ErrorMessage();
+        }
         EXPECT_FALSE(doc.Parse("<vms>"));
         EXPECT_EQ(doc.Root(), nullptr);
         ASSERT_TRUE(doc.Parse("<placement><host>h1</host></placement>"));
