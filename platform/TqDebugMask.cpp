@@ -26,9 +26,23 @@
 
 namespace {
 
+// Names are looked back over at every stop: one table look-up a character.
+struct NameChars {
+    bool is[256] = {};
+};
+
+constexpr NameChars MakeNameChars() {
+    NameChars table;
+    for (unsigned c = 0; c < 256; ++c) {
+        table.is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-';
+    }
+    return table;
+}
+constexpr NameChars kNameChars = MakeNameChars();
+
 bool IsNameChar(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-';
+    return kNameChars.is[c];
 }
 
 bool IsUpper(char c) {
@@ -63,7 +77,7 @@ constexpr size_t kNameWindow = 64;
 
 constexpr bool ListIsFolded() {
     for (const std::string_view name : kSecretNames) {
-        if (name.empty() || name.size() > kNameWindow) {
+        if (name.size() < 2 || name.size() > kNameWindow) {
             return false;
         }
         for (const char c : name) {
@@ -74,17 +88,40 @@ constexpr bool ListIsFolded() {
     }
     return true;
 }
-static_assert(ListIsFolded(), "listed names are lower-case letters, shorter than the window");
+static_assert(ListIsFolded(), "listed names are 2 or more lower-case letters, within the window");
 
-// The last letters of the listed names: most words are turned away on their own last letter.
-constexpr uint32_t LastLetters() {
-    uint32_t set = 0;
+// The last two letters of the listed names, as a set of pairs: most words are turned away on
+// their own last two letters, without folding them.
+struct LetterPairs {
+    uint32_t following[26] = {};  // following[last] holds a bit for each letter before it
+};
+
+constexpr LetterPairs EndingPairs() {
+    LetterPairs pairs;
     for (const std::string_view name : kSecretNames) {
-        set |= 1U << static_cast<unsigned>(name.back() - 'a');
+        const auto last = static_cast<size_t>(name[name.size() - 1] - 'a');
+        pairs.following[last] |= 1U << static_cast<unsigned>(name[name.size() - 2] - 'a');
     }
-    return set;
+    return pairs;
 }
-constexpr uint32_t kLastLetters = LastLetters();
+constexpr LetterPairs kEndingPairs = EndingPairs();
+
+// The folded letter before `end` in `name`, past separators; moves `end` onto it.
+char FoldedBefore(std::string_view name, size_t& end) {
+    while (end > 0 && IsSeparator(name[end - 1])) {
+        --end;
+    }
+    return end == 0 ? '\0' : Lower(name[--end]);
+}
+
+// Whether the name that ends at `end` could be secret, by its last two letters alone: most
+// names are turned away here, before their start is looked for.
+bool MayBeSecretName(std::string_view name, size_t end) {
+    const char last = FoldedBefore(name, end);
+    const char before = FoldedBefore(name, end);
+    return IsLower(last) && IsLower(before) &&
+           (kEndingPairs.following[last - 'a'] & (1U << static_cast<unsigned>(before - 'a'))) != 0;
+}
 
 // A listed name, or a name that ends in one after "_", "-" or a change from lower to upper
 // case ("X-Session-Token", "userPassword", "db_pwd"); "tokenizer" and "keyboard" are not.
@@ -92,14 +129,14 @@ bool IsSecretName(std::string_view name) {
     if (name.size() > kNameWindow) {
         name.remove_prefix(name.size() - kNameWindow);
     }
-    size_t tail = name.size();
-    while (tail > 0 && IsSeparator(name[tail - 1])) {
-        --tail;
-    }
-    const char last = tail == 0 ? '\0' : Lower(name[tail - 1]);
-    if (!IsLower(last) || (kLastLetters & (1U << static_cast<unsigned>(last - 'a'))) == 0) {
+    if (!MayBeSecretName(name, name.size())) {
         return false;
     }
+    size_t tail = name.size();
+    while (IsSeparator(name[tail - 1])) {
+        --tail;
+    }
+    const char last = Lower(name[tail - 1]);
     char folded[kNameWindow];
     bool wordStart[kNameWindow];
     size_t n = 0;
@@ -305,7 +342,11 @@ std::string_view ParameterName(std::string_view text, size_t end) {
                    ? text.substr(start + 2, end - 5 - start)
                    : std::string_view();
     }
-    return text.substr(NameStart(text, end), end - NameStart(text, end));
+    if (!MayBeSecretName(text, end)) {
+        return {};
+    }
+    const size_t start = NameStart(text, end);
+    return text.substr(start, end - start);
 }
 
 // name="value", name='value' or name=value: an attribute, a form or query parameter.
@@ -346,6 +387,9 @@ size_t SkipJsonSpace(std::string_view text, size_t i) {
 Span JsonMember(std::string_view text, size_t nameQuote, size_t at) {
     const size_t level = RunBefore(text, nameQuote);
     const size_t end = nameQuote - level;
+    if (!MayBeSecretName(text, end)) {
+        return {};
+    }
     const size_t start = NameStart(text, end);
     if (start == end || start == 0 || text[start - 1] != '"' ||
         !IsSecretName(text.substr(start, end - start))) {
@@ -459,7 +503,8 @@ Span UrlUserInfo(std::string_view text, size_t at) {
 }
 
 Span AfterColon(std::string_view text, size_t at) {
-    if (text.compare(at + 1, 2, "//") == 0 || text.compare(at + 1, 4, "\\/\\/") == 0) {
+    if (at + 2 < text.size() && (text[at + 1] == '/' || text[at + 1] == '\\') &&
+        (text.compare(at + 1, 2, "//") == 0 || text.compare(at + 1, 4, "\\/\\/") == 0)) {
         return UrlUserInfo(text, at);
     }
     const size_t end = SkipBlanksBack(text, at);
