@@ -406,12 +406,20 @@ Span JsonMember(std::string_view text, size_t nameQuote, size_t at) {
     return {value, BareEnd(text, value)};
 }
 
+size_t EndOfLine(std::string_view text, size_t i) {
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n') {
+        ++i;
+    }
+    return i;
+}
+
 // Where a header line can start: the text's start, a line break, the "[" the log puts before
 // a body, a JSON string's opening quote or escaped line break ("\n"); past blanks and a trace's
 // direction mark ("> ", "< ", "* "). `level` is the escaping of the JSON string the line is in.
 struct LineStart {
     bool found = false;
     bool inString = false;
+    bool inBrackets = false;  // after the "[" before a logged body
     size_t level = 0;
 };
 
@@ -421,14 +429,14 @@ LineStart LineStartBefore(std::string_view text, size_t start) {
         i = SkipBlanksBack(text, i - 1);
     }
     if (i == 0 || text[i - 1] == '\n' || text[i - 1] == '\r' || text[i - 1] == '[') {
-        return {true, false, 0};
+        return {true, false, i > 0 && text[i - 1] == '[', 0};
     }
     if (text[i - 1] == '"') {
-        return {true, true, RunBefore(text, i - 1)};
+        return {true, true, false, RunBefore(text, i - 1)};
     }
     if (text[i - 1] == 'n' || text[i - 1] == 'r') {
         const size_t run = RunBefore(text, i - 1);
-        return {run > 0, true, run > 0 ? run - 1 : 0};
+        return {run > 0, true, false, run > 0 ? run - 1 : 0};
     }
     return {};
 }
@@ -436,6 +444,11 @@ LineStart LineStartBefore(std::string_view text, size_t start) {
 // The end of a header's value: the line's end; inside a JSON string also its escaped line
 // break or its closing quote. The "]" that closes a logged body is not part of it.
 size_t HeaderValueEnd(std::string_view text, size_t i, const LineStart& line) {
+    if (line.inBrackets) {
+        const size_t end = EndOfLine(text, i);
+        const size_t close = text.substr(i, end - i).rfind(']');
+        return close == std::string_view::npos ? end : i + close;
+    }
     while (i < text.size()) {
         const size_t run = line.inString ? RunAfter(text, i) : 0;
         const size_t at = i + run;
