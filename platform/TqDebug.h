@@ -71,7 +71,8 @@ using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 
 // Replaces, in place, the value of everything in `text` that is shaped like a secret with
 // "***", leaving the rest as it was, the text after a value included:
-//  - a JSON member ("name": "value", "name": 123, or a whole object or array: "name": ***),
+//  - a JSON member ("name": "value", "name": 123, or a whole object or array: "name": ***;
+//    also 'name': 'value' as scripting languages print dictionaries),
 //    also with its value on the line after the colon and in a document logged inside a JSON
 //    string at any depth ({"request":"{\"password\":\"***\"}"}); an XML attribute
 //    (name="value" or name='value'); an XML element (<name>value</name>, any namespace

@@ -384,6 +384,7 @@ size_t SkipJsonSpace(std::string_view text, size_t i) {
 }
 
 // "name": value in JSON, at any depth of escaping; a whole object or array is the value.
+// 'name': 'value' too, as scripting languages print their dictionaries.
 Span JsonMember(std::string_view text, size_t nameQuote, size_t at) {
     const size_t level = RunBefore(text, nameQuote);
     const size_t end = nameQuote - level;
@@ -391,14 +392,15 @@ Span JsonMember(std::string_view text, size_t nameQuote, size_t at) {
         return {};
     }
     const size_t start = NameStart(text, end);
-    if (start == end || start == 0 || text[start - 1] != '"' ||
+    if (start == end || start == 0 || text[start - 1] != text[nameQuote] ||
         !IsSecretName(text.substr(start, end - start))) {
         return {};
     }
     const size_t value = SkipJsonSpace(text, at + 1);
     const size_t run = RunAfter(text, value);
-    if (value + run < text.size() && text[value + run] == '"') {
-        return {value + run + 1, EndOfString(text, value + run + 1, '"', run, true).text};
+    const size_t quote = value + run;
+    if (quote < text.size() && (text[quote] == '"' || text[quote] == '\'')) {
+        return {quote + 1, EndOfString(text, quote + 1, text[quote], run, true).text};
     }
     if (value < text.size() && (text[value] == '{' || text[value] == '[')) {
         return {value, EndOfNested(text, value, level)};
@@ -521,8 +523,8 @@ Span AfterColon(std::string_view text, size_t at) {
         return UrlUserInfo(text, at);
     }
     const size_t end = SkipBlanksBack(text, at);
-    if (end > 0 && text[end - 1] == '"') {
-        return JsonMember(text, end - 1, at);
+    if (end > 0 && (text[end - 1] == '"' || text[end - 1] == '\'')) {
+        return JsonMember(text, end - 1, at);  // also a dictionary as Python prints one
     }
     return HeaderLine(text, at);  // a header name is followed by its colon directly
 }
