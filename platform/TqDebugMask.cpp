@@ -26,23 +26,34 @@
 
 namespace {
 
-// Names are looked back over at every stop: one table look-up a character.
-struct NameChars {
-    bool is[256] = {};
+// A set of characters, one table look-up a character: names are looked back over at every
+// stop, and values scanned to their end.
+struct CharSet {
+    bool has[256] = {};
+
+    bool operator()(char c) const { return has[static_cast<unsigned char>(c)]; }
 };
 
-constexpr NameChars MakeNameChars() {
-    NameChars table;
-    for (unsigned c = 0; c < 256; ++c) {
-        table.is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '_' || c == '-';
+constexpr CharSet MakeCharSet(std::string_view chars, bool alphanumeric) {
+    CharSet set;
+    for (const char c : chars) {
+        set.has[static_cast<unsigned char>(c)] = true;
     }
-    return table;
+    for (unsigned c = 0; alphanumeric && c < 256; ++c) {
+        set.has[c] = set.has[c] || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                     (c >= '0' && c <= '9');
+    }
+    return set;
 }
-constexpr NameChars kNameChars = MakeNameChars();
+
+constexpr CharSet kNameChars = MakeCharSet("_-", true);
+// Where an unquoted value ends: a form or query parameter, or a bare JSON value.
+constexpr CharSet kBareStops = MakeCharSet("&;,}]) \t\r\n\"'<>", false);
+// Where a URL's authority ends.
+constexpr CharSet kAuthorityStops = MakeCharSet("/?#[] \t\r\n\"'<>\\", false);
 
 bool IsNameChar(unsigned char c) {
-    return kNameChars.is[c];
+    return kNameChars.has[c];
 }
 
 bool IsUpper(char c) {
@@ -289,11 +300,10 @@ size_t EndOfNested(std::string_view text, size_t open, size_t level) {
     return text.size();
 }
 
-// An unquoted value: a form or query parameter, or a bare JSON value. A backslash before a
-// quote ends it: that is the escaped quote of the JSON string that holds it.
+// An unquoted value. A backslash before a quote ends it: that is the escaped quote of the JSON
+// string that holds it.
 size_t BareEnd(std::string_view text, size_t i) {
-    static constexpr std::string_view kStops = "&;,}]) \t\r\n\"'<>";
-    while (i < text.size() && kStops.find(text[i]) == std::string_view::npos) {
+    while (i < text.size() && !kBareStops(text[i])) {
         if (text[i] == '\\') {
             const size_t at = i + RunAfter(text, i);
             if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
@@ -501,8 +511,7 @@ Span UrlUserInfo(std::string_view text, size_t at) {
     }
     const size_t authority = i;
     size_t lastAt = std::string_view::npos;
-    static constexpr std::string_view kStops = "/?#[] \t\r\n\"'<>\\";
-    for (; i < text.size() && kStops.find(text[i]) == std::string_view::npos; ++i) {
+    for (; i < text.size() && !kAuthorityStops(text[i]); ++i) {
         if (text[i] == '@') {
             lastAt = i;
         }
