@@ -573,9 +573,24 @@ bool IsEndTagOf(std::string_view text, size_t open, std::string_view local) {
     return text.substr(name.begin, name.end - name.begin) == local;
 }
 
+// The text of an element cut off with the record ("<password>hunter2", "Rsp: [<token>abc]"):
+// a single line without quotes up to the end, but for the "]" that closes a logged body.
+Span CutElement(std::string_view text, size_t begin) {
+    size_t end = text.size();
+    if (end > begin && text[end - 1] == ']') {
+        --end;
+    }
+    for (size_t i = begin; i < end; ++i) {
+        if (text[i] == '"' || text[i] == '\'' || text[i] == '\n' || text[i] == '\r') {
+            return {};
+        }
+    }
+    return {begin, end};
+}
+
 // <name>value</name>, with or without a namespace prefix and attributes; CDATA sections are
-// part of the value. Text not closed by the element's end tag ("Bearer <token>", then more)
-// is no element's value and stays.
+// part of the value. Text that another tag follows, not the element's end tag, or that runs
+// on in quotes or lines ("Bearer <token>","code":401) is no element's value and stays.
 Span AfterOpeningTag(std::string_view text, size_t at) {
     const Span name = XmlName(text, at + 1);
     const char after = name.end < text.size() ? text[name.end] : '\0';
@@ -592,7 +607,7 @@ Span AfterOpeningTag(std::string_view text, size_t at) {
     for (size_t i = close + 1;;) {
         const size_t open = text.find('<', i);
         if (open == std::string_view::npos) {
-            return cdata ? Span{close + 1, text.size()} : Span{};
+            return cdata ? Span{close + 1, text.size()} : CutElement(text, close + 1);
         }
         if (HasAt(text, open, "<![CDATA[")) {
             const size_t cdataEnd = text.find("]]>", open + 9);
