@@ -6,8 +6,9 @@
 //  - a look-back covers only bytes that cannot introduce a value (blanks, quotes, backslashes,
 //    name characters, brackets), so it never reaches past the stop before it, and each byte is
 //    looked back at by one stop only;
-//  - a forward scan that finds no value ends at the next stop ("<" for a tag and its content,
-//    "/" for a URL's authority), and one that finds a value is masked and skipped whole;
+//  - a forward scan that finds no value ends at the next stop ("<" for a tag and its content),
+//    at the "/" that every "//" of the next URL holds (a URL's authority), or, once a record,
+//    at its end (the text after its last tag); one that finds a value is masked and skipped;
 //  - a name is judged on its last kNameWindow characters, in one fold and one comparison per
 //    listed name, however many "_" or "-" it holds.
 // Structure is read where the text has it: JSON strings at any depth of escaping (a document
