@@ -57,6 +57,11 @@ def rate(results, workload, impl):
     return max(values) if by_wall_clock(runs) else median(values)
 
 
+def byte_rate(results, workload, impl):
+    runs = results.get((workload, impl))
+    return median([b["bytes_per_second"] for b in runs]) if runs else None
+
+
 def seconds(results, workload, impl):
     runs = results.get((workload, impl))
     if not runs:
@@ -167,6 +172,12 @@ def main(paths):
          rate(r, "query_argument", "raw"), 0.80)
     pair("6 log record, 4 KiB JSON: masked (raw: format only)", "records/s",
          rate(r, "log_mask", "lib"), rate(r, "log_mask", "raw"), None)
+    pair("6 log record, 1 MiB hostile: masked (raw: format only)", "records/s",
+         rate(r, "log_mask_hostile", "lib"), rate(r, "log_mask_hostile", "raw"), None)
+    # The masker's cost must grow no faster than the text, whatever the text: per byte, the
+    # hostile record within 2x of the realistic one.
+    pair("6 masking per byte, 1 MiB hostile (raw: 4 KiB JSON)", "B/s",
+         byte_rate(r, "log_mask_hostile", "lib"), byte_rate(r, "log_mask", "lib"), 0.50)
     for workload, label, count in (("memory_requests", "7 RSS growth, requests", "requests"),
                                    ("memory_cache_ops", "7 RSS growth, cache ops", "operations")):
         runs = r.get((workload, "lib"))

@@ -12,13 +12,14 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_xml_growth
-    fuzz_json_stringlist fuzz_rest_url fuzz_log_format}"
+    fuzz_json_stringlist fuzz_rest_url fuzz_log_format fuzz_log_mask}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.
 max_len() {
     case "$1" in
         fuzz_rest_url) echo 8192 ;;
+        fuzz_log_mask) echo 1048576 ;;  # a log record as long as a large body
         *) echo 4096 ;;
     esac
 }
