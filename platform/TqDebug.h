@@ -76,7 +76,8 @@ using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 //    also with its value on the line after the colon and in a document logged inside a JSON
 //    string at any depth ({"request":"{\"password\":\"***\"}"}); an XML attribute
 //    (name="value" or name='value'); an XML element (<name>value</name>, any namespace
-//    prefix, CDATA sections included; or a record cut off inside it; text that another tag
+//    prefix, CDATA sections included; an element holding elements is masked whole up to its
+//    end tag; or a record cut off inside it; text that another tag
 //    follows, or that runs on in quotes, as in Bearer <token>","code":401, stays); a form
 //    or query-string parameter (name=value, up to "&", a blank, a quote or a bracket; also the
 //    last bracket of a nested name, user[password]=value) -- whose name is password, passwd,

@@ -589,6 +589,31 @@ Span CutElement(std::string_view text, size_t begin) {
     return {begin, end};
 }
 
+// The content of an element that holds elements (<session><id>7</id></session>), as a JSON
+// object under a secret name is masked whole: up to the first end tag of its own qualified
+// name, or to the end of a record cut off inside it. Each "</" is compared once, over name
+// characters only, so the search costs no more than the text it covers.
+Span ElementContent(std::string_view text, std::string_view qualified, size_t begin) {
+    for (size_t end = text.find("</", begin); end != std::string_view::npos;
+         end = text.find("</", end + 2)) {
+        const size_t after = end + 2 + qualified.size();
+        if (text.compare(end + 2, qualified.size(), qualified) == 0 &&
+            (after == text.size() || text[after] == '>' || IsBlank(text[after]) ||
+             text[after] == '\n')) {
+            return {begin, end};
+        }
+    }
+    return {begin, text.size()};
+}
+
+bool StartsChildElement(std::string_view text, size_t i) {
+    while (i < text.size() && (IsBlank(text[i]) || text[i] == '\r' || text[i] == '\n')) {
+        ++i;
+    }
+    return i + 1 < text.size() && text[i] == '<' &&
+           IsNameChar(static_cast<unsigned char>(text[i + 1]));
+}
+
 // <name>value</name>, with or without a namespace prefix and attributes; CDATA sections are
 // part of the value. Text that another tag follows, not the element's end tag, or that runs
 // on in quotes or lines ("Bearer <token>","code":401) is no element's value and stays.
@@ -602,6 +627,9 @@ Span AfterOpeningTag(std::string_view text, size_t at) {
     const size_t close = text.find_first_of("<>", name.end);
     if (close == std::string_view::npos || text[close] == '<' || text[close - 1] == '/') {
         return {};
+    }
+    if (StartsChildElement(text, close + 1)) {
+        return ElementContent(text, text.substr(at + 1, name.end - at - 1), close + 1);
     }
     const std::string_view local = text.substr(name.begin, name.end - name.begin);
     bool cdata = false;
