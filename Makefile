@@ -40,7 +40,7 @@ test-tsan: deps
 
 # clang-tidy (.clang-tidy) over the library and the platform stand-ins; any finding fails.
 tidy: build
-	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform)/[^/]*\.cpp$$'
+	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform)/([^/]+/)*[^/]*\.cpp$$'
 
 # The Debian packages libvssupport1, libvssupport-dev and vssupport-tools under
 # build/package/packages, then the test that unpacks them and builds against them.

@@ -20,9 +20,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <utility>
 
-#include "TqDebug.h"
 #include "TqDebugMask.h"
 
 namespace {
@@ -725,10 +723,3 @@ bool MaskSecretsInto(std::string_view text, std::string& masked) {
 }
 
 }  // namespace vsplatform
-
-void TqDebugMaskSecrets(std::string& text) {
-    std::string masked;
-    if (vsplatform::MaskSecretsInto(text, masked)) {
-        text = std::move(masked);
-    }
-}

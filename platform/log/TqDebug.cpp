@@ -482,3 +482,10 @@ TqDebugSink TqDebugSetSink(TqDebugSink sink) {
     g_bHasSink.store(static_cast<bool>(g_pSink), std::memory_order_release);
     return previous ? *previous : TqDebugSink();
 }
+
+void TqDebugMaskSecrets(std::string& text) {
+    std::string masked;
+    if (vsplatform::MaskSecretsInto(text, masked)) {
+        text = std::move(masked);
+    }
+}
