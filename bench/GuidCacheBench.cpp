@@ -48,10 +48,10 @@ std::vector<Record> Records(size_t count) {
     std::vector<Record> records;
     records.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        records.push_back({Key(i), "esx-" + std::to_string(i % 16) + ".lab.local",
+        records.push_back({Key(i), "host" + std::to_string(i % 16) + ".lab.local",
                            "datastore-" + std::to_string(i % 40),
-                           "[datastore-" + std::to_string(i % 40) + "] vm-" + std::to_string(i) +
-                               "/vm-" + std::to_string(i) + ".vmx"});
+                           "/datastore-" + std::to_string(i % 40) + "/vm-" + std::to_string(i) +
+                               "/vm-" + std::to_string(i) + ".conf"});
     }
     return records;
 }
@@ -219,8 +219,8 @@ bool Plant(const std::string& path, time_t stamp) {
     if (fd < 0) {
         return false;
     }
-    static const std::string record = std::string("esx-1.lab.local") + kSeparator + "datastore-1" +
-                                      kSeparator + "[datastore-1] vm/vm.vmx";
+    static const std::string record = std::string("host1.lab.local") + kSeparator + "datastore-1" +
+                                      kSeparator + "/datastore-1/vm/vm.conf";
     const timespec times[2] = {{stamp, 0}, {stamp, 0}};
     const bool ok = WriteAll(fd, record) && ::futimens(fd, times) == 0;
     return ::close(fd) == 0 && ok;
