@@ -40,7 +40,7 @@ struct Record {
 
 std::string Key(size_t i) {
     char key[48];
-    std::snprintf(key, sizeof key, "5029%04zx-1f3a-4b6c-9d2e-%012zx", i % 0x10000, i);
+    std::snprintf(key, sizeof key, "7c29%04zx-1f3a-4b6c-9d2e-%012zx", i % 0x10000, i);
     return key;
 }
 

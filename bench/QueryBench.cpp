@@ -25,7 +25,7 @@ const std::vector<std::string>& Values() {
                                                     "Gr\xc3\xbc\xc3\x9f"
                                                     "e 100%",
                                                     "a=b&c=d?e",
-                                                    "5029a1b2-1f3a-4b6c-9d2e-00000000002a"};
+                                                    "7c29a1b2-1f3a-4b6c-9d2e-00000000002a"};
     return values;
 }
 
