@@ -40,7 +40,7 @@ struct Record {
 
 std::string Key(size_t i) {
     char key[48];
-    std::snprintf(key, sizeof key, "5029%04zx-1f3a-4b6c-9d2e-%012zx", i % 0x10000, i);
+    std::snprintf(key, sizeof key, "7c29%04zx-1f3a-4b6c-9d2e-%012zx", i % 0x10000, i);
     return key;
 }
 
@@ -48,10 +48,10 @@ std::vector<Record> Records(size_t count) {
     std::vector<Record> records;
     records.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        records.push_back({Key(i), "esx-" + std::to_string(i % 16) + ".lab.local",
+        records.push_back({Key(i), "host" + std::to_string(i % 16) + ".lab.local",
                            "datastore-" + std::to_string(i % 40),
-                           "[datastore-" + std::to_string(i % 40) + "] vm-" + std::to_string(i) +
-                               "/vm-" + std::to_string(i) + ".vmx"});
+                           "/datastore-" + std::to_string(i % 40) + "/vm-" + std::to_string(i) +
+                               "/vm-" + std::to_string(i) + ".conf"});
     }
     return records;
 }
@@ -219,8 +219,8 @@ bool Plant(const std::string& path, time_t stamp) {
     if (fd < 0) {
         return false;
     }
-    static const std::string record = std::string("esx-1.lab.local") + kSeparator + "datastore-1" +
-                                      kSeparator + "[datastore-1] vm/vm.vmx";
+    static const std::string record = std::string("host1.lab.local") + kSeparator + "datastore-1" +
+                                      kSeparator + "/datastore-1/vm/vm.conf";
     const timespec times[2] = {{stamp, 0}, {stamp, 0}};
     const bool ok = WriteAll(fd, record) && ::futimens(fd, times) == 0;
     return ::close(fd) == 0 && ok;

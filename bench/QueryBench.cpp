@@ -25,7 +25,7 @@ const std::vector<std::string>& Values() {
                                                     "Gr\xc3\xbc\xc3\x9f"
                                                     "e 100%",
                                                     "a=b&c=d?e",
-                                                    "5029a1b2-1f3a-4b6c-9d2e-00000000002a"};
+                                                    "7c29a1b2-1f3a-4b6c-9d2e-00000000002a"};
     return values;
 }
 
@@ -123,8 +123,8 @@ const std::string& LoggedJson() {
         std::string text = R"({"session":{"token":"c2Vzc2lvbi10b2tlbi0x","expires":3600},"vms":[)";
         for (int i = 0; text.size() < 4000; ++i) {
             text += (i > 0 ? "," : "") + std::string(R"({"id":"vm-)") + std::to_string(i) +
-                    R"(","name":"web 01","powerState":"poweredOn","host":"esx-01.lab.local",)" +
-                    R"("datastore":"[ds1] web/web.vmx","tags":["prod","linux"]})";
+                    R"(","name":"web 01","state":"running","host":"host-01.lab.local",)" +
+                    R"("datastore":"/datastores/ds1/web.cfg","tags":["prod","linux"]})";
         }
         return text + "]}";
     }();
@@ -161,7 +161,7 @@ const std::string& HostileBody() {
 std::string LogRecord(const std::string& body) {
     std::string record(body.size() + 64, '\0');
     const int n = std::snprintf(&record[0], record.size(), "Response from %s [%s]:\n%s ", "GET",
-                                "https://esx-01:8443/api/v1/vms", body.c_str());
+                                "https://host-1:8443/api/v1/vms", body.c_str());
     record.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return record;
 }

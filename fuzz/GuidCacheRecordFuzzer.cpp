@@ -28,7 +28,7 @@ using vsfuzz::Require;
 namespace {
 
 const std::string kSeparator = "0x17";
-const std::string kKey = "vm-4205a1b2";
+const std::string kKey = "vm-7c29a1b2";
 
 struct Workspace {
     std::string root;

@@ -23,7 +23,7 @@ struct HostApiServer::Vm {
 namespace {
 
 const char* const kRoles[] = {"web", "db", "cache", "build", "mail", "backup"};
-const char* const kHosts[] = {"esx-01", "esx-02", "esx-03", "esx-04"};
+const char* const kHosts[] = {"host-01", "host-02", "host-03", "host-04"};
 const char* const kTags[] = {"production", "staging", "linux", "windows", "pci", "nightly"};
 
 std::string Attribute(const std::string& body, const std::string& name) {
@@ -67,7 +67,7 @@ HostApiServer::HostApiServer(HostApiSettings settings)
                       1 + (i * 5) % 28, (i * 7) % 24, (i * 13) % 60);
         vm.created = created;
         vm.host = kHosts[i % 4];
-        vm.datastore = "/vmfs/volumes/ds" + std::to_string(1 + i % 3) + "/" + vm.name;
+        vm.datastore = "/datastores/ds" + std::to_string(1 + i % 3) + "/" + vm.name;
         vm.tags = {kTags[i % 2], kTags[2 + i % 2]};
         if (i % 5 == 0) {
             vm.tags.push_back(kTags[4 + i % 2]);

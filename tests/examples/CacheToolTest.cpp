@@ -104,29 +104,29 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     Plant("vm-c\x1b[2J",
           "id-3"
           "0x17"
-          "esx-03"
+          "host-03"
           "0x17"
           "\x1b]0;pwned\x07\\",
           30);
     Plant("vm-a",
           "id-1"
           "0x17"
-          "esx-01"
+          "host-01"
           "0x17"
           "/ds/a",
           30);
     Plant("vm-b",
           "id-2"
           "0x17"
-          "esx-02"
+          "host-02"
           "0x17"
           "/ds/b",
           7200);
     const CommandResult table = Tool("list");
     ASSERT_EQ(table.exitCode, 0) << table.err;
     EXPECT_THAT(table.out, HasSubstr("vm-a"));
-    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-a +id-1 +esx-01 +/ds/a +[0-9]+s +live"));
-    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-b +id-2 +esx-02 +/ds/b +2h +expired"));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-a +id-1 +host-01 +/ds/a +[0-9]+s +live"));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("vm-b +id-2 +host-02 +/ds/b +2h +expired"));
     // A terminal acts on control bytes: a person sees them escaped, unambiguously.
     EXPECT_THAT(table.out, HasSubstr("\nvm-c\\x1b[2J "));
     EXPECT_THAT(table.out, HasSubstr(" \\x1b]0;pwned\\x07\\\\ "));
@@ -136,7 +136,7 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     const CommandResult json = Tool("list --json");
     ASSERT_EQ(json.exitCode, 0);
     EXPECT_THAT(json.out, HasSubstr("\"expirySeconds\":600"));
-    EXPECT_THAT(json.out, HasSubstr("{\"key\":\"vm-b\",\"first\":\"id-2\",\"second\":\"esx-02\","
+    EXPECT_THAT(json.out, HasSubstr("{\"key\":\"vm-b\",\"first\":\"id-2\",\"second\":\"host-02\","
                                     "\"third\":\"/ds/b\",\"ageSeconds\":"));
     // The tool runs some moments after the file was stamped, more of them on a loaded machine.
     const time_t waited = std::time(nullptr) - stamped;
@@ -144,16 +144,16 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
                 ::testing::AllOf(::testing::Ge(7200), ::testing::Le(7200 + waited)));
     EXPECT_EQ(Json(json).at("entries").at(2).at("third"), "\x1b]0;pwned\x07\\");
     EXPECT_TRUE(Exists("vm-b")) << "listing must not sweep";
-    EXPECT_EQ(Tool("get " + Quote("vm-c\x1b[2J")).out, "id-3\nesx-03\n\\x1b]0;pwned\\x07\\\\\n");
+    EXPECT_EQ(Tool("get " + Quote("vm-c\x1b[2J")).out, "id-3\nhost-03\n\\x1b]0;pwned\\x07\\\\\n");
 }
 
 TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
-    EXPECT_EQ(Tool("put vm-c id-3 esx-03 /ds/c").exitCode, 0);
+    EXPECT_EQ(Tool("put vm-c id-3 host-03 /ds/c").exitCode, 0);
     const CommandResult got = Tool("get vm-c");
     EXPECT_EQ(got.exitCode, 0);
-    EXPECT_EQ(got.out, "id-3\nesx-03\n/ds/c\n");
+    EXPECT_EQ(got.out, "id-3\nhost-03\n/ds/c\n");
     EXPECT_EQ(Tool("--json get vm-c").out,
-              "{\"key\":\"vm-c\",\"first\":\"id-3\",\"second\":\"esx-03\",\"third\":\"/ds/c\"}\n");
+              "{\"key\":\"vm-c\",\"first\":\"id-3\",\"second\":\"host-03\",\"third\":\"/ds/c\"}\n");
 
     const CommandResult missing = Tool("get vm-none");
     EXPECT_EQ(missing.exitCode, 2);
@@ -211,7 +211,7 @@ TEST_F(CacheTool, SweepDryRunShowsWhatWouldGoThenSweepRemovesIt) {
 
 TEST_F(CacheTool, JsonIsUtf8WhateverBytesTheCacheHolds) {
     ASSERT_ANY_THROW(boost::json::parse("\"caf\xe9\"")) << "the checks below need a strict reader";
-    Plant("vm-\xff", "id0x17esx0x17caf\xe9", 7200);
+    Plant("vm-\xff", "id0x17host0x17caf\xe9", 7200);
     const boost::json::value list = Json(Tool("--json list")).at("entries").at(0);
     const boost::json::value dry = Json(Tool("--json sweep --dry-run")).at("wouldRemove").at(0);
     Age("vm-\xff", 0);  // a lookup answers from a live record only

@@ -56,7 +56,7 @@ TEST_F(VmInventory, ReportsTheEmbeddedInventoryAndAnswersFromTheCacheNextTime) {
     EXPECT_THAT(first.out, HasSubstr("<vm id=\"vm-1001\""));
     EXPECT_THAT(first.out, HasSubstr("<diskBytes>21474836480</diskBytes>"));
     EXPECT_THAT(first.out, HasSubstr("<created>2025-01-01T00:00:00</created>"));
-    EXPECT_THAT(first.out, HasSubstr("<datastore>/vmfs/volumes/ds1/web-1</datastore>"));
+    EXPECT_THAT(first.out, HasSubstr("<datastore>/datastores/ds1/web-1</datastore>"));
     EXPECT_THAT(first.out, HasSubstr("<tag>pci</tag>"));
     EXPECT_EQ(Count(first.out, "<template>true</template>"), 3u);
 
