@@ -1,13 +1,44 @@
+// JXLibCurl: the transport's life (init, option defaults and the checks of an option's type),
+// the header lists, the exchange, and the hand-over of the response body. Collecting the
+// response against its limits is JXLibCurlResponse.cpp's job, libcurl's trace
+// JXLibCurlTrace.cpp's; the state they share is JXLibCurlImpl.h (internal).
+//
+// Who owns the response body, and when. This is the most delicate contract of the transport:
+// the request path hands the body to its caller without a copy, while hooks that run after
+// recvResp still read it through GetHttpResponse, as they did when the object kept it.
+//  - During an exchange the object does: BodyCallback appends to Impl::response (a caller's
+//    write callback receives the body instead, and the object then holds none). Every
+//    exchange and every init first forgets a hand-over and a loan of the one before.
+//  - After the exchange the object still does: GetHttpResponse(length, false) answers a
+//    pointer into Impl::response, valid until the next exchange or init.
+//  - After recvResp (JXLibCurlTakeHttpResponse) the caller's string does. The body is asked
+//    for through the virtual GetHttpResponse; only an answer that is exactly the object's
+//    whole buffer (same pointer, same length) is swapped into the caller's string, which
+//    leaves the caller's old buffer here, cleared, to be reused by the next exchange, and
+//    marks the body handed over: GetHttpResponse answers null. Any other answer (a derived
+//    transport's storage of its own, or a part of ours) is copied exactly as answered, and
+//    nothing is handed over.
+//  - While the hooks run, the body is on loan (JXLibCurlLendHttpResponse): after a hand-over,
+//    GetHttpResponse answers from the caller's string, which the object only points at; the
+//    caller keeps it alive and unchanged. Without a hand-over, lending changes nothing, since
+//    the object still holds what it answers.
+//  - The loan ends with JXLibCurlEndHttpResponseLoan, the next exchange or init; the body is
+//    then the caller's alone, and GetHttpResponse answers null again. A caller whose string
+//    may go first ends the loan before it does (CVSRestApiConnection with a scope guard).
+//  - The response header block never leaves the object.
 #include "JXLibCurl.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <new>
-#include <vector>
+
+#include "JXLibCurlImpl.h"
+
+using vsplatform::HeaderLines;
+using vsplatform::kDefaultBodyLimit;
+using vsplatform::kDefaultHeaderLimit;
 
 namespace {
 
@@ -15,72 +46,19 @@ constexpr const char* kLabel =
     "bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE, const char*, const void*, "
     "long unsigned int, bool, bool, const char*)";
 
-constexpr const char* kTraceLabel =
-    "int JXLibCurl::Trace(CURL*, curl_infotype, char*, size_t, void*)";
-
 constexpr long kDefaultConnectTimeoutSeconds = 30;
 constexpr long kDefaultLowSpeedLimitBytes = 1;
 constexpr long kDefaultLowSpeedTimeSeconds = 60;
-// Generous for the agent's largest documents, and still far from exhausting the process.
-constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
-constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
-// The most the body buffer sets aside up front on a peer's announced Content-Length: enough
-// for every document the agent fetches in one step, and a lie costs no more than this.
-constexpr size_t kMaxBodyReservation = size_t{16} << 20;
-// Any count other than the one offered makes libcurl abort the transfer (CURLE_WRITE_ERROR).
-constexpr size_t kAbortTransfer = 0;
 
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
 struct CurlFreeDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using CurlText = std::unique_ptr<char, CurlFreeDeleter>;
 
 void GlobalInitOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-// The header lines a request's hooks appended. Freeing the list only forgets the lines: their
-// strings keep their storage, so that the lines appended anew for every request reuse it
-// instead of costing an allocation each (a request appends the same few lines every time).
-class HeaderLines {
-public:
-    bool Append(const char* line) {
-        try {
-            if (m_nCount < m_lines.size()) {
-                m_lines[m_nCount].assign(line);
-            } else {
-                m_lines.emplace_back(line);
-            }
-        } catch (const std::bad_alloc&) {
-            return false;  // the lines so far stay as they were
-        }
-        ++m_nCount;
-        return true;
-    }
-    void Clear() { m_nCount = 0; }
-    size_t Count() const { return m_nCount; }
-    const std::string& operator[](size_t i) const { return m_lines[i]; }
-
-    bool Has(const char* name) const {
-        const size_t n = std::strlen(name);
-        for (size_t i = 0; i < m_nCount; ++i) {
-            const std::string& line = m_lines[i];
-            if (line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':') {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    std::vector<std::string> m_lines;
-    size_t m_nCount = 0;
-};
 
 bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types) {
     const curl_easyoption* info = curl_easy_option_by_id(option);
@@ -96,40 +74,6 @@ bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types
 }
 
 }  // namespace
-
-struct JXLibCurl::Impl {
-    EasyHandle handle;
-    HeaderLines headers;
-    std::vector<HeaderLines> savedHeaders;  // set aside by push, innermost last
-    // The list libcurl reads during a request, built over the lines above without copying
-    // them; libcurl only reads a header list and never frees one it did not make.
-    std::vector<curl_slist> requestHeaders;
-    std::string contentTypeLine;
-    std::string response;
-    std::string responseHeaders;
-    bool bodyHandedOver = false;            // taken by a caller since the last exchange
-    const std::string* lentBody = nullptr;  // where the body went, while it is on loan
-    WriteCallback writeCallback = nullptr;
-    TqDebug debug{nullptr};
-    size_t bodyLimit = kDefaultBodyLimit;
-    size_t headerLimit = kDefaultHeaderLimit;
-    // Why a callback stopped the transfer: libcurl only reports that one did.
-    enum class Stop { None, BodyLimit, HeaderLimit, NoMemory } stopped = Stop::None;
-
-    bool ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
-    void ApplyCallbacks(JXLibCurl* owner);
-    size_t Collect(std::string& into, size_t limit, Stop overflow, const char* data, size_t size);
-    void ReserveBody();
-    static size_t BodyCallback(char* data, size_t size, size_t count, void* impl);
-    static size_t HeaderCallback(char* data, size_t size, size_t count, void* impl);
-    void DescribeStop(char* error, size_t capacity);
-    static bool JudgeStatus(long status, char* error, size_t capacity);
-    void Trace(curl_infotype type, const char* data, size_t size);
-    static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
-    void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
-    curl_slist* BuildRequestHeaders();
-    CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
-};
 
 // False when libcurl refuses the protocol restriction: the object must not then fetch URLs.
 bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose) {
@@ -168,111 +112,6 @@ void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Impl::BodyCallback);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
     }
-}
-
-// A peer decides how much it sends, so every received byte is counted against a limit, and
-// no exception may unwind through libcurl's C frames: either would leave the handle unusable.
-size_t JXLibCurl::Impl::Collect(std::string& into, size_t limit, Stop overflow, const char* data,
-                                size_t size) {
-    if (into.size() > limit || size > limit - into.size()) {
-        stopped = overflow;
-        return kAbortTransfer;
-    }
-    try {
-        into.append(data, size);
-    } catch (...) {
-        stopped = Stop::NoMemory;
-        return kAbortTransfer;
-    }
-    return size;
-}
-
-// Sized once from the announced length, so that a body handed over to a caller's string (which
-// leaves this buffer with whatever capacity that string had) is not grown piece by piece.
-void JXLibCurl::Impl::ReserveBody() {
-    curl_off_t announced = -1;
-    if (curl_easy_getinfo(handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
-            CURLE_OK ||
-        announced <= 0) {
-        return;
-    }
-    const size_t wanted =
-        std::min({static_cast<size_t>(announced), bodyLimit, kMaxBodyReservation});
-    try {
-        response.reserve(wanted);
-    } catch (...) {
-        // Collect will fail the transfer if memory really is short.
-    }
-}
-
-size_t JXLibCurl::Impl::BodyCallback(char* data, size_t size, size_t count, void* impl) {
-    Impl& d = *static_cast<Impl*>(impl);
-    if (d.response.empty()) {
-        d.ReserveBody();
-    }
-    return d.Collect(d.response, d.bodyLimit, Stop::BodyLimit, data, size * count);
-}
-
-size_t JXLibCurl::Impl::HeaderCallback(char* data, size_t size, size_t count, void* impl) {
-    Impl& d = *static_cast<Impl*>(impl);
-    return d.Collect(d.responseHeaders, d.headerLimit, Stop::HeaderLimit, data, size * count);
-}
-
-// Replaces libcurl's "Failure writing output" with the reason, and drops what was received:
-// a cut document must not pass for a whole one, nor keep its memory until the next request.
-void JXLibCurl::Impl::DescribeStop(char* error, size_t capacity) {
-    if (stopped == Stop::BodyLimit) {
-        std::snprintf(error, capacity, "response body exceeds the limit of %zu bytes", bodyLimit);
-    } else if (stopped == Stop::HeaderLimit) {
-        std::snprintf(error, capacity, "response header block exceeds the limit of %zu bytes",
-                      headerLimit);
-    } else {
-        std::snprintf(error, capacity, "out of memory while receiving the response");
-    }
-    std::string().swap(response);
-    std::string().swap(responseHeaders);
-}
-
-// One log record per line of text or header. Bodies are only counted: they are the exchange
-// log's business, which knows the requests whose bodies must not be logged at all.
-void JXLibCurl::Impl::Trace(curl_infotype type, const char* data, size_t size) {
-    const char* mark = type == CURLINFO_TEXT         ? "* "
-                       : type == CURLINFO_HEADER_IN  ? "< "
-                       : type == CURLINFO_HEADER_OUT ? "> "
-                       : type == CURLINFO_DATA_IN    ? "< "
-                       : type == CURLINFO_DATA_OUT   ? "> "
-                                                     : nullptr;
-    if (mark == nullptr) {
-        return;  // TLS records
-    }
-    if (type == CURLINFO_DATA_IN || type == CURLINFO_DATA_OUT) {
-        debug.DebugLvl(kTraceLabel, 0, "%s[%zu bytes of data]", mark, size);
-        return;
-    }
-    const char* end = data + size;
-    for (const char* line = data; line < end;) {
-        const char* stop =
-            static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
-        const char* next = stop != nullptr ? stop + 1 : end;
-        stop = stop != nullptr ? stop : end;
-        if (stop > line && stop[-1] == '\r') {
-            --stop;
-        }
-        if (stop > line) {
-            debug.DebugLvl(kTraceLabel, 0, "%s%.*s", mark, static_cast<int>(stop - line), line);
-        }
-        line = next;
-    }
-}
-
-int JXLibCurl::Impl::TraceCallback(CURL* /*handle*/, curl_infotype type, char* data, size_t size,
-                                   void* impl) {
-    try {
-        static_cast<Impl*>(impl)->Trace(type, data, size);
-    } catch (...) {
-        // Nothing may cross libcurl's C frames; a lost trace line changes no outcome.
-    }
-    return 0;
 }
 
 // Every verb sets the same four options, so nothing of the previous request survives on the
@@ -367,11 +206,6 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
     m_pImpl->bodyHandedOver = false;
     m_pImpl->lentBody = nullptr;
     return m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
-}
-
-void JXLibCurl::JXLibCurlSetResponseLimits(size_t body, size_t headers) {
-    m_pImpl->bodyLimit = body;
-    m_pImpl->headerLimit = headers;
 }
 
 // libcurl reads the variadic argument as the option's own type: a number where it expects a

@@ -1,0 +1,101 @@
+// The transport's state, shared by the files that carry its jobs: JXLibCurl.cpp (init and
+// options, header lists, the exchange, the body hand-over), JXLibCurlResponse.cpp (collecting
+// the response against its limits) and JXLibCurlTrace.cpp (libcurl's trace into the log).
+// Internal to vsplatform: not installed.
+#pragma once
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "JXLibCurl.h"
+
+namespace vsplatform {
+
+// Generous for the agent's largest documents, and still far from exhausting the process.
+constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
+constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+// The header lines a request's hooks appended. Freeing the list only forgets the lines: their
+// strings keep their storage, so that the lines appended anew for every request reuse it
+// instead of costing an allocation each (a request appends the same few lines every time).
+class HeaderLines {
+public:
+    bool Append(const char* line) {
+        try {
+            if (m_nCount < m_lines.size()) {
+                m_lines[m_nCount].assign(line);
+            } else {
+                m_lines.emplace_back(line);
+            }
+        } catch (const std::bad_alloc&) {
+            return false;  // the lines so far stay as they were
+        }
+        ++m_nCount;
+        return true;
+    }
+    void Clear() { m_nCount = 0; }
+    size_t Count() const { return m_nCount; }
+    const std::string& operator[](size_t i) const { return m_lines[i]; }
+
+    bool Has(const char* name) const {
+        const size_t n = std::strlen(name);
+        for (size_t i = 0; i < m_nCount; ++i) {
+            const std::string& line = m_lines[i];
+            if (line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':') {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::string> m_lines;
+    size_t m_nCount = 0;
+};
+
+}  // namespace vsplatform
+
+struct JXLibCurl::Impl {
+    vsplatform::EasyHandle handle;
+    vsplatform::HeaderLines headers;
+    std::vector<vsplatform::HeaderLines> savedHeaders;  // set aside by push, innermost last
+    // The list libcurl reads during a request, built over the lines above without copying
+    // them; libcurl only reads a header list and never frees one it did not make.
+    std::vector<curl_slist> requestHeaders;
+    std::string contentTypeLine;
+    std::string response;
+    std::string responseHeaders;
+    bool bodyHandedOver = false;            // taken by a caller since the last exchange
+    const std::string* lentBody = nullptr;  // where the body went, while it is on loan
+    WriteCallback writeCallback = nullptr;
+    TqDebug debug{nullptr};
+    size_t bodyLimit = vsplatform::kDefaultBodyLimit;
+    size_t headerLimit = vsplatform::kDefaultHeaderLimit;
+    // Why a callback stopped the transfer: libcurl only reports that one did.
+    enum class Stop { None, BodyLimit, HeaderLimit, NoMemory } stopped = Stop::None;
+
+    bool ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
+    void ApplyCallbacks(JXLibCurl* owner);
+    size_t Collect(std::string& into, size_t limit, Stop overflow, const char* data, size_t size);
+    void ReserveBody();
+    static size_t BodyCallback(char* data, size_t size, size_t count, void* impl);
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* impl);
+    void DescribeStop(char* error, size_t capacity);
+    static bool JudgeStatus(long status, char* error, size_t capacity);
+    void Trace(curl_infotype type, const char* data, size_t size);
+    static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
+    void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
+    curl_slist* BuildRequestHeaders();
+    CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
+};
