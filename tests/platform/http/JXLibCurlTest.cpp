@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "LogCapture.h"
@@ -140,6 +141,75 @@ TEST(JXLibCurl, ErrorStatusKeepsBodyAndSaysWhichStatus) {
     EXPECT_EQ(curl.GetHttpErrorCode(), 200);
     EXPECT_STREQ(curl.GetCurlErrorBuffer(), "");
     EXPECT_EQ(Body(curl), "fine");
+}
+
+// The body goes to the caller's string whole; the object answers from that string only while
+// it is lent, and never after the loan ends, the next exchange or init.
+TEST(JXLibCurl, TakenBodyIsTheCallersAndIsLentOnlyUntilTheLoanEnds) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
+        res.set_content("body of " + req.path, "text/plain");
+    });
+    JXLibCurl curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    std::string body = "stale";
+    curl.JXLibCurlTakeHttpResponse(body);  // nothing received yet
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(Get(curl, Url(server, "/a")));
+    curl.JXLibCurlTakeHttpResponse(body);
+    EXPECT_EQ(body, "body of /a");
+    unsigned long length = 7;
+    EXPECT_EQ(curl.GetHttpResponse(length, false), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_THAT(Body(curl, true), HasSubstr("200"));  // the header block stays
+
+    const std::function<void(JXLibCurl&)> endings[] = {
+        [](JXLibCurl& c) { c.JXLibCurlEndHttpResponseLoan(); },
+        [&](JXLibCurl& c) { Get(c, Url(server, "/b")); },
+        [](JXLibCurl& c) { c.JXLibCurlInit("text/plain", false, false, nullptr); },
+    };
+    for (const auto& end : endings) {
+        ASSERT_TRUE(Get(curl, Url(server, "/a")));
+        curl.JXLibCurlTakeHttpResponse(body);
+        curl.JXLibCurlLendHttpResponse(body);
+        EXPECT_EQ(curl.GetHttpResponse(length, false), body.data());
+        EXPECT_EQ(length, body.size());
+        end(curl);
+        EXPECT_NE(Body(curl), "body of /a");
+    }
+    // Nothing was handed over, so there is nothing to lend: the object answers its own body.
+    ASSERT_TRUE(Get(curl, Url(server, "/c")));
+    curl.JXLibCurlLendHttpResponse(body);
+    EXPECT_EQ(Body(curl), "body of /c");
+}
+
+// A derived transport that answers part of the body: the caller gets exactly that part, and
+// the object keeps its whole buffer.
+TEST(JXLibCurl, TakeCopiesWhatADerivedTransportAnswers) {
+    struct SkipsPrefix : JXLibCurl {
+        const char* GetHttpResponse(unsigned long& length, bool headers) override {
+            const char* data = JXLibCurl::GetHttpResponse(length, headers);
+            if (data == nullptr || headers || length < 3) {
+                return data;
+            }
+            length -= 3;
+            return data + 3;
+        }
+    };
+    TestServer server;
+    server.SetResponder([](const httplib::Request&, httplib::Response& res) {
+        res.set_content(">> payload", "text/plain");
+    });
+    SkipsPrefix curl;
+    curl.JXLibCurlInit("text/plain", false, false, nullptr);
+    ASSERT_TRUE(Get(curl, Url(server, "/")));
+    std::string body;
+    curl.JXLibCurlTakeHttpResponse(body);
+    EXPECT_EQ(body, "payload");
+    curl.JXLibCurlLendHttpResponse(body);  // no hand-over: changes nothing
+    EXPECT_EQ(Body(curl), "payload");
+    curl.JXLibCurlTakeHttpResponse(body);
+    EXPECT_EQ(body, "payload");
 }
 
 TEST(JXLibCurl, VerboseTraceGoesThroughTheLogWithSecretsMasked) {
