@@ -10,7 +10,7 @@
 //    write callback receives the body instead, and the object then holds none). Every
 //    exchange and every init first forgets a hand-over and a loan of the one before.
 //  - After the exchange the object still does: GetHttpResponse(length, false) answers a
-//    pointer into Impl::response, valid until the next exchange or init.
+//    pointer into Impl::response, the object's until the next exchange or a take.
 //  - After recvResp (JXLibCurlTakeHttpResponse) the caller's string does. The body is asked
 //    for through the virtual GetHttpResponse; only an answer that is exactly the object's
 //    whole buffer (same pointer, same length) is swapped into the caller's string, which

@@ -116,7 +116,9 @@ public:
                                          const char* label);
     /// headers false: the body of the last exchange (or the lent one, see
     /// JXLibCurlLendHttpResponse); true: its raw response header block (status line and header
-    /// lines). Null with length 0 when there is none. Valid until the next exchange or init.
+    /// lines). Null with length 0 when there is none. The header block stays readable until the
+    /// next exchange, the body until the next exchange or JXLibCurlTakeHttpResponse (a lent
+    /// body while the caller's string lives unchanged).
     virtual const char* GetHttpResponse(unsigned long& length, bool headers);
     // Not virtual, so that objects derived against an earlier release keep their layout; a
     // derived object takes part through GetHttpResponse.
