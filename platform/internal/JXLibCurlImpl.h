@@ -15,21 +15,25 @@
 
 #include "JXLibCurl.h"
 
+// Hidden: these types, and the templates instantiated over them, stay out of the library's
+// exported symbols.
 namespace vsplatform {
 
 // Generous for the agent's largest documents, and still far from exhausting the process.
 constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
 constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
 
-struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
+struct [[gnu::visibility("hidden")]] EasyDeleter{void operator()(CURL* handle)
+                                                     const {curl_easy_cleanup(handle);
+}  // namespace vsplatform
+}
+;
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 // The header lines a request's hooks appended. Freeing the list only forgets the lines: their
 // strings keep their storage, so that the lines appended anew for every request reuse it
 // instead of costing an allocation each (a request appends the same few lines every time).
-class HeaderLines {
+class [[gnu::visibility("hidden")]] HeaderLines {
 public:
     bool Append(const char* line) {
         try {
@@ -44,9 +48,15 @@ public:
         ++m_nCount;
         return true;
     }
-    void Clear() { m_nCount = 0; }
-    size_t Count() const { return m_nCount; }
-    const std::string& operator[](size_t i) const { return m_lines[i]; }
+    void Clear() {
+        m_nCount = 0;
+    }
+    size_t Count() const {
+        return m_nCount;
+    }
+    const std::string& operator[](size_t i) const {
+        return m_lines[i];
+    }
 
     bool Has(const char* name) const {
         const size_t n = std::strlen(name);
@@ -66,7 +76,7 @@ private:
 
 }  // namespace vsplatform
 
-struct JXLibCurl::Impl {
+struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     vsplatform::EasyHandle handle;
     vsplatform::HeaderLines headers;
     std::vector<vsplatform::HeaderLines> savedHeaders;  // set aside by push, innermost last
@@ -85,16 +95,17 @@ struct JXLibCurl::Impl {
     // Why a callback stopped the transfer: libcurl only reports that one did.
     enum class Stop { None, BodyLimit, HeaderLimit, NoMemory } stopped = Stop::None;
 
-    bool ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose);
-    void ApplyCallbacks(JXLibCurl* owner);
-    size_t Collect(std::string& into, size_t limit, Stop overflow, const char* data, size_t size);
+    bool ApplyDefaults(JXLibCurl * owner, bool skipSslVerify, bool verbose);
+    void ApplyCallbacks(JXLibCurl * owner);
+    size_t Collect(std::string & into, size_t limit, Stop overflow, const char* data, size_t size);
     void ReserveBody();
     static size_t BodyCallback(char* data, size_t size, size_t count, void* impl);
     static size_t HeaderCallback(char* data, size_t size, size_t count, void* impl);
     void DescribeStop(char* error, size_t capacity);
     static bool JudgeStatus(long status, char* error, size_t capacity);
     void Trace(curl_infotype type, const char* data, size_t size);
-    static int TraceCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* impl);
+    static int TraceCallback(CURL * handle, curl_infotype type, char* data, size_t size,
+                             void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
     curl_slist* BuildRequestHeaders();
     CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
