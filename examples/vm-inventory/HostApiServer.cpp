@@ -3,10 +3,18 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+
+#include <xercesc/dom/DOM.hpp>
+
+#include "VSXMLDocument.h"
+#include "VSXMLParser.h"
+
+using namespace xercesc;
 
 struct HostApiServer::Vm {
     std::string id;
@@ -26,16 +34,27 @@ const char* const kRoles[] = {"web", "db", "cache", "build", "mail", "backup"};
 const char* const kHosts[] = {"host-01", "host-02", "host-03", "host-04"};
 const char* const kTags[] = {"production", "staging", "linux", "windows", "pci", "nightly"};
 
-std::string Attribute(const std::string& body, const std::string& name) {
-    const std::string marker = name + "=\"";
-    const size_t start = body.find(marker);
-    if (start == std::string::npos) {
-        return {};
+// The credentials of <login user=".." password=".."/>, read as the client's XML wrote them:
+// a password may hold any character, escaped. Each request parses with objects of its own,
+// as the server answers on several threads.
+bool ReadLogin(const std::string& body, std::string& user, std::string& password) {
+    CVSXMLDocument document;
+    CVSXMLParser xml;
+    if (!document.Parse(body) || xml.GetNodeName(document.Root()) != "login") {
+        return false;
     }
-    const size_t end = body.find('"', start + marker.size());
-    return end == std::string::npos
-               ? std::string()
-               : body.substr(start + marker.size(), end - start - marker.size());
+    DOMNamedNodeMap* attributes = document.Root()->getAttributes();
+    for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
+        DOMNode* attribute = attributes->item(i);
+        xml.ParseFromAttributeValue(attribute, "user", user) ||
+            xml.ParseFromAttributeValue(attribute, "password", password);
+    }
+    return true;
+}
+
+void Unauthorised(httplib::Response& res) {
+    res.status = 401;
+    res.set_content("<error>session expired or missing</error>", "application/xml");
 }
 
 unsigned ParamOr(const httplib::Request& req, const char* name, unsigned fallback) {
@@ -50,6 +69,24 @@ unsigned ParamOr(const httplib::Request& req, const char* name, unsigned fallbac
 }
 
 }  // namespace
+
+bool ApplyEmbeddedFault(const std::string& fault, HostApiSettings& settings) {
+    if (fault == kNoFault) {
+        return true;
+    }
+    const std::string entity = kExternalEntityFault;
+    if (fault.rfind(entity + "/", 0) == 0) {
+        settings.externalEntityFile = fault.substr(entity.size());
+        return true;
+    }
+    for (const EmbeddedFault& named : kEmbeddedFaults) {
+        if (fault == named.name) {
+            settings.*named.flag = true;
+            return true;
+        }
+    }
+    return false;
+}
 
 HostApiServer::HostApiServer(HostApiSettings settings)
     : m_settings(std::move(settings)), m_pServer(std::make_unique<httplib::Server>()) {
@@ -120,80 +157,89 @@ bool HostApiServer::TakeToken(const std::string& token) {
 }
 
 void HostApiServer::AddRoutes() {
-    m_pServer->Post("/api/v1/session", [this](const httplib::Request& req, httplib::Response& res) {
-        if (m_settings.refuseLogin || Attribute(req.body, "user") != m_settings.user ||
-            Attribute(req.body, "password") != m_settings.password) {
-            res.status = 401;
-            res.set_content("<error>invalid credentials</error>", "application/xml");
-            return;
-        }
-        const unsigned n = ++m_nLogins;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_strToken = "session-" + std::to_string(n);
-        m_nTokenUses = 0;
-        res.set_header("X-Session-Token", m_strToken);
-        res.set_content("<session/>", "application/xml");
-    });
-
-    auto unauthorised = [](httplib::Response& res) {
-        res.status = 401;
-        res.set_content("<error>session expired or missing</error>", "application/xml");
-    };
-
-    m_pServer->Get("/api/v1/vms", [this, unauthorised](const httplib::Request& req,
-                                                       httplib::Response& res) {
-        if (!TakeToken(req.get_header_value("X-Session-Token"))) {
-            return unauthorised(res);
-        }
-        const unsigned pageSize = std::max(1u, ParamOr(req, "pageSize", 20));
-        const unsigned page = m_settings.endlessList ? 1u : std::max(1u, ParamOr(req, "page", 1));
-        const size_t total = m_settings.endlessList ? 4000000000u : m_vms.size();
-        std::ostringstream xml;
-        xml << "<?xml version=\"" << (m_settings.controlName ? "1.1" : "1.0")
-            << "\" encoding=\"UTF-8\"?>\n<vms total=\"" << total << "\" page=\"" << page
-            << "\" pageSize=\"" << pageSize << "\">\n";
-        for (size_t i = (page - 1) * size_t{pageSize};
-             i < m_vms.size() && i < page * size_t{pageSize}; ++i) {
-            const Vm& vm = m_vms[i];
-            xml << "  <vm id=\"" << vm.id << "\" template=\"" << (vm.isTemplate ? "true" : "false")
-                << "\">\n    <name>" << XmlText(vm.name) << "</name>\n    <memoryMB>" << vm.memoryMB
-                << "</memoryMB>\n    <diskBytes>" << vm.diskBytes << "</diskBytes>\n    <created>"
-                << vm.created << "</created>\n  </vm>\n";
-        }
-        xml << "</vms>\n";
-        std::string text = xml.str();
-        if (!m_settings.externalEntityFile.empty()) {
-            text = "<?xml version=\"1.0\"?>\n<!DOCTYPE vms [<!ENTITY leak SYSTEM \"file://" +
-                   m_settings.externalEntityFile +
-                   "\">]>\n<vms total=\"1\"><vm id=\"vm-1001\"><name>&leak;</name></vm></vms>\n";
-        }
-        if (m_settings.malformedList) {
-            text.resize(text.size() / 2);  // cut off mid-document, as a broken proxy would
-        }
-        res.set_content(text, "application/xml");
-    });
-
+    using httplib::Request;
+    using httplib::Response;
+    m_pServer->Post("/api/v1/session",
+                    [this](const Request& req, Response& res) { Login(req, res); });
+    m_pServer->Get("/api/v1/vms", [this](const Request& req, Response& res) { ListVms(req, res); });
     m_pServer->Get(R"(/api/v1/vms/([^/]+)/(tags|placement))",
-                   [this, unauthorised](const httplib::Request& req, httplib::Response& res) {
-                       if (!TakeToken(req.get_header_value("X-Session-Token"))) {
-                           return unauthorised(res);
-                       }
-                       const Vm* vm = Find(req.matches[1].str());
-                       if (vm == nullptr) {
-                           res.status = 404;
-                           res.set_content("<error>no such vm</error>", "application/xml");
-                       } else if (req.matches[2] == "tags") {
-                           std::string json = "{\"vm\": \"" + vm->id + "\", \"tags\": [";
-                           for (size_t t = 0; t < vm->tags.size(); ++t) {
-                               json += (t ? ", \"" : "\"") + vm->tags[t] + "\"";
-                           }
-                           res.set_content(json + "]}", "application/json");
-                       } else {
-                           res.set_content("<placement vm=\"" + vm->id + "\">\n  <host>" +
-                                               vm->host + "</host>\n  <datastore>" +
-                                               XmlText(vm->datastore) +
-                                               "</datastore>\n</placement>\n",
-                                           "application/xml");
-                       }
-                   });
+                   [this](const Request& req, Response& res) { DescribeVm(req, res); });
+}
+
+void HostApiServer::Login(const httplib::Request& req, httplib::Response& res) {
+    std::string user, password;
+    if (!ReadLogin(req.body, user, password)) {
+        res.status = 400;
+        res.set_content("<error>not a login document</error>", "application/xml");
+        return;
+    }
+    if (m_settings.refuseLogin || user != m_settings.user || password != m_settings.password) {
+        res.status = 401;
+        res.set_content("<error>invalid credentials</error>", "application/xml");
+        return;
+    }
+    const unsigned n = ++m_nLogins;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_strToken = "session-" + std::to_string(n);
+    m_nTokenUses = 0;
+    res.set_header("X-Session-Token", m_strToken);
+    res.set_content("<session/>", "application/xml");
+}
+
+void HostApiServer::ListVms(const httplib::Request& req, httplib::Response& res) {
+    if (!TakeToken(req.get_header_value("X-Session-Token"))) {
+        return Unauthorised(res);
+    }
+    const unsigned pageSize = std::max(1u, ParamOr(req, "pageSize", 20));
+    const unsigned page = m_settings.endlessList ? 1u : std::max(1u, ParamOr(req, "page", 1));
+    std::string text = VmPage(page, pageSize);
+    if (!m_settings.externalEntityFile.empty()) {
+        text = "<?xml version=\"1.0\"?>\n<!DOCTYPE vms [<!ENTITY leak SYSTEM \"file://" +
+               m_settings.externalEntityFile +
+               "\">]>\n<vms total=\"1\"><vm id=\"vm-1001\"><name>&leak;</name></vm></vms>\n";
+    }
+    if (m_settings.malformedList) {
+        text.resize(text.size() / 2);  // cut off mid-document, as a broken proxy would
+    }
+    res.set_content(text, "application/xml");
+}
+
+std::string HostApiServer::VmPage(unsigned page, unsigned pageSize) const {
+    const size_t total = m_settings.endlessList ? 4000000000u : m_vms.size();
+    std::ostringstream xml;
+    xml << "<?xml version=\"" << (m_settings.controlName ? "1.1" : "1.0")
+        << "\" encoding=\"UTF-8\"?>\n<vms total=\"" << total << "\" page=\"" << page
+        << "\" pageSize=\"" << pageSize << "\">\n";
+    for (size_t i = (page - 1) * size_t{pageSize}; i < m_vms.size() && i < page * size_t{pageSize};
+         ++i) {
+        const Vm& vm = m_vms[i];
+        xml << "  <vm id=\"" << vm.id << "\" template=\"" << (vm.isTemplate ? "true" : "false")
+            << "\">\n    <name>" << XmlText(vm.name) << "</name>\n    <memoryMB>" << vm.memoryMB
+            << "</memoryMB>\n    <diskBytes>" << vm.diskBytes << "</diskBytes>\n    <created>"
+            << vm.created << "</created>\n  </vm>\n";
+    }
+    xml << "</vms>\n";
+    return xml.str();
+}
+
+void HostApiServer::DescribeVm(const httplib::Request& req, httplib::Response& res) {
+    if (!TakeToken(req.get_header_value("X-Session-Token"))) {
+        return Unauthorised(res);
+    }
+    const Vm* vm = Find(req.matches[1].str());
+    if (vm == nullptr) {
+        res.status = 404;
+        res.set_content("<error>no such vm</error>", "application/xml");
+    } else if (req.matches[2] == "tags") {
+        std::string json = "{\"vm\": \"" + vm->id + "\", \"tags\": [";
+        for (size_t t = 0; t < vm->tags.size(); ++t) {
+            json += (t ? ", \"" : "\"") + vm->tags[t] + "\"";
+        }
+        res.set_content(json + "]}", "application/json");
+    } else {
+        res.set_content("<placement vm=\"" + vm->id + "\">\n  <host>" + vm->host +
+                            "</host>\n  <datastore>" + XmlText(vm->datastore) +
+                            "</datastore>\n</placement>\n",
+                        "application/xml");
+    }
 }

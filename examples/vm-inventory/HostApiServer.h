@@ -19,11 +19,17 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
+
+// The embedded host's own account: the program offers it only to the host it serves itself.
+inline constexpr const char* kEmbeddedUser = "admin";
+inline constexpr const char* kEmbeddedPassword = "secret";
 
 struct HostApiSettings {
-    std::string user = "admin";
-    std::string password = "secret";
+    std::string user = kEmbeddedUser;
+    std::string password = kEmbeddedPassword;
     unsigned tokenLifetime = 25;  // requests per token
     bool refuseLogin = false;     // answer every login with 401
     bool malformedList = false;   // send a VM list that is not well-formed XML
@@ -39,6 +45,26 @@ struct HostApiSettings {
     unsigned vmCount = 36;
 };
 
+// The ways the embedded host can be told to misbehave, by the names the program takes, so a
+// person can see how each failure reads.
+struct EmbeddedFault {
+    const char* name;
+    const char* effect;
+    bool HostApiSettings::*flag;
+};
+inline constexpr EmbeddedFault kEmbeddedFaults[] = {
+    {"refuse-login", "", &HostApiSettings::refuseLogin},
+    {"malformed-list", "", &HostApiSettings::malformedList},
+    {"control-name", "a VM name with a terminal control sequence", &HostApiSettings::controlName},
+    {"endless-list", "a list whose count never ends", &HostApiSettings::endlessList},
+};
+inline constexpr const char* kNoFault = "none";
+// Followed by an absolute path: a list whose VM name is an external entity naming that file.
+inline constexpr const char* kExternalEntityFault = "external-entity:";
+
+// Sets up `settings` for the named fault; false for a name that is none of them.
+bool ApplyEmbeddedFault(const std::string& fault, HostApiSettings& settings);
+
 class HostApiServer {
 public:
     explicit HostApiServer(HostApiSettings settings = HostApiSettings());
@@ -52,6 +78,10 @@ public:
 private:
     struct Vm;
     void AddRoutes();
+    void Login(const httplib::Request& req, httplib::Response& res);
+    void ListVms(const httplib::Request& req, httplib::Response& res);
+    void DescribeVm(const httplib::Request& req, httplib::Response& res);
+    std::string VmPage(unsigned page, unsigned pageSize) const;
     bool TakeToken(const std::string& token);
     const Vm* Find(const std::string& id) const;
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "HostApiServer.h"
+#include "InventoryClient.h"
 #include "RunCommand.h"
 #include "TempDir.h"
 #include "TestServer.h"
@@ -204,4 +206,32 @@ TEST_F(VmInventory, UntrustedCertificateIsRefused) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot reach the host: SSL certificate problem"));
     EXPECT_TRUE(server.Requests().empty());
+}
+
+// The host reads the login as XML, so a password is whatever characters the client escaped,
+// and the escaped text itself is not the password.
+TEST(EmbeddedHost, TakesTheLoginPasswordAsTheClientEscapedIt) {
+    struct Case {
+        std::string hostPassword, given;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"secret", "secret", true},
+        {"p&ss\"w<rd>'", "p&ss\"w<rd>'", true},
+        {"p&ss", "p&amp;ss", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        HostApiSettings settings;
+        settings.password = c.hostPassword;
+        HostApiServer host(settings);
+        HostEndpoint endpoint;
+        ASSERT_TRUE(HostEndpoint::Parse(
+            "http://127.0.0.1:" + std::to_string(host.Port()) + "/api/v1", endpoint));
+        InventoryClient client(endpoint, kEmbeddedUser, c.given);
+        ASSERT_TRUE(client.Open(false, ""));
+        std::string body;
+        EXPECT_EQ(client.Fetch("vms", body, nullptr), c.accepted) << client.LastError();
+        EXPECT_EQ(host.Logins(), c.accepted ? 1u : 0u);
+    }
 }
