@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -22,9 +23,11 @@
 #include "RootTrust.h"
 #include "ToolOutput.h"
 
+namespace {
+
 using namespace vsguidcache;
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     Options o;
     CLI::App app{"Inspect and maintain the agent's VM GUID cache directory."};
     app.footer(ExitCodesHelp());
@@ -84,4 +87,18 @@ int main(int argc, char** argv) {
         return Invalidate(o);
     }
     return Sweep(o);
+}
+
+}  // namespace
+
+// Past Run only a failed allocation throws (the command line's set-up is fixed). No exit status
+// would tell the truth about a command stopped at an unknown point, so the tool still ends
+// abnormally as an uncaught exception made it, but with its own one line.
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vsguidcache: %s\n", e.what());
+    }
+    std::abort();
 }
