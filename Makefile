@@ -38,9 +38,10 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
 
-# clang-tidy (.clang-tidy) over the library and the platform stand-ins; any finding fails.
+# clang-tidy (.clang-tidy) over the library, the platform stand-ins and the cache tool; any
+# finding fails.
 tidy: build
-	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform)/([^/]+/)*[^/]*\.cpp$$'
+	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform|tools)/([^/]+/)*[^/]*\.cpp$$'
 
 # The Debian packages libvssupport1, libvssupport-dev and vssupport-tools under
 # build/package/packages, then the test that unpacks them and builds against them.

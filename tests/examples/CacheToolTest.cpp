@@ -377,7 +377,8 @@ TEST_F(CacheTool, AsRootAUserSwappingAboveTheConfigurationChangesNothing) {
     }
 }
 
-// The manual page names every command and long option the tool offers, and no others.
+// The manual page names every command, long option and exit status the tool offers, and no
+// others; the statuses come from the tool's one table, as its --help shows them.
 TEST(CacheToolManual, NamesWhatTheToolOffers) {
     std::ifstream file(VSGUIDCACHE_MAN);
     const std::string source{std::istreambuf_iterator<char>(file), {}};
@@ -394,4 +395,11 @@ TEST(CacheToolManual, NamesWhatTheToolOffers) {
     EXPECT_EQ(Matches(page.substr(at, page.find("\n.SH", at) - at), R"(\n\.TP\n\.B[IR]? ([a-z]+))"),
               commands);
     EXPECT_EQ(Matches(page, "--([a-z][a-z-]*)"), Matches(helps, "--([a-z][a-z-]*)"));
+    const size_t exits = page.find(".SH EXIT STATUS");
+    ASSERT_NE(exits, std::string::npos) << VSGUIDCACHE_MAN;
+    const std::set<std::string> statuses =
+        Matches(help.substr(help.find("Exit codes:")), R"(\n  ([0-9]+)  )");
+    EXPECT_EQ(
+        Matches(page.substr(exits, page.find("\n.SH", exits) - exits), R"(\n\.TP\n\.B ([0-9]+)\n)"),
+        statuses);
 }

@@ -1,0 +1,18 @@
+// The checks the tool makes before it acts as root: on the configuration file and on the cache
+// directory, and on every folder and link on the way to each from "/".
+#pragma once
+
+#include <string>
+
+#include "CacheView.h"
+
+namespace vsguidcache {
+
+// Why root must not rely on the configuration file the platform reads, or empty; `resolved` is
+// then the name that every later read is to use.
+std::string UntrustedConfiguration(std::string& resolved);
+
+// Why root must not act on the cache directory of `where`, or empty (also when there is none).
+std::string UntrustedDirectory(const CacheLocation& where);
+
+}  // namespace vsguidcache
