@@ -14,6 +14,10 @@
 
 #include "CLoError.h"
 
+// Hidden: the library exports nothing of its own internals (an inline function that is not
+// inlined would otherwise be a weak symbol of libvsplatform).
+#pragma GCC visibility push(hidden)
+
 namespace vsplatform {
 
 inline bool IsEmptyPath(const char* path) {
@@ -61,3 +65,5 @@ inline CLoError LastFsFailure(const char* operation, const std::string& path,
 }
 
 }  // namespace vsplatform
+
+#pragma GCC visibility pop
