@@ -15,6 +15,7 @@
 // an undecodable byte after the document element), endDocument compares what was read with the
 // text itself.
 #include "VSXMLDocument.h"
+#include "XercesText.h"
 
 #include <algorithm>
 #include <limits>
@@ -44,6 +45,7 @@
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
+using vsxml::ToLocal;
 using xercesc::DOMDocument;
 using xercesc::DOMElement;
 using xercesc::DOMException;
@@ -72,19 +74,6 @@ using xercesc::XMLResourceIdentifier;
 using xercesc::XMLString;
 
 namespace {
-
-struct LocalTextRelease {
-    void operator()(char* text) const { XMLString::release(&text); }
-};
-
-// In the local code page, as CVSXMLParser gives DOM strings.
-std::string ToLocal(const XMLCh* text) {
-    if (text == nullptr) {
-        return std::string();
-    }
-    const std::unique_ptr<char, LocalTextRelease> local(XMLString::transcode(text));
-    return local != nullptr ? std::string(local.get()) : std::string();
-}
 
 // The first problem of one parse, from Xerces or from our own refusals. Errors that Xerces can
 // go on after count as much as fatal ones: the tree they leave is not the author's document.

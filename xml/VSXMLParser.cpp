@@ -1,4 +1,5 @@
 #include "VSXMLParser.h"
+#include "XercesText.h"
 
 #include <strings.h>
 
@@ -11,6 +12,9 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+using vsxml::ToLocal;
+using vsxml::ToXMLCh;
+using vsxml::TranscodedText;
 using xercesc::DOMDocument;
 using xercesc::DOMElement;
 using xercesc::DOMNode;
@@ -27,33 +31,6 @@ constexpr const char* kAddAttributeLabel =
     "void CVSXMLParser::AddAttribute(xercesc_2_6::DOMNode*, const string&, const char*)";
 
 constexpr const char* kDateTimeFormat = "%Y-%m-%dT%H:%M:%S";
-
-// A buffer returned by XMLString::transcode, in either direction. The caller owns it and must
-// give it back with XMLString::release, also when a DOM call in between throws.
-template <typename Char>
-class TranscodedText {
-public:
-    explicit TranscodedText(Char* buffer) : m_pBuffer(buffer) {}
-    ~TranscodedText() { XMLString::release(&m_pBuffer); }
-    TranscodedText(const TranscodedText&) = delete;
-    TranscodedText& operator=(const TranscodedText&) = delete;
-
-    const Char* Get() const { return m_pBuffer; }
-
-private:
-    Char* m_pBuffer;
-};
-
-// Local code page to DOM string. A null text is taken as the empty one.
-TranscodedText<XMLCh> ToXMLCh(const char* text) {
-    return TranscodedText<XMLCh>(XMLString::transcode(text != nullptr ? text : ""));
-}
-
-// DOM string (not null) to local code page.
-std::string ToLocal(const XMLCh* text) {
-    TranscodedText<char> local(XMLString::transcode(text));
-    return local.Get() != nullptr ? std::string(local.Get()) : std::string();
-}
 
 DOMDocument* OwnerDocument(DOMNode* node) {
     return node != nullptr ? node->getOwnerDocument() : nullptr;
@@ -78,11 +55,7 @@ CVSXMLParser::~CVSXMLParser() {
 // ---- converters ----
 
 std::string CVSXMLParser::GetXMLString(const XMLCh* text) {
-    std::string result;
-    if (text != nullptr) {
-        result = ToLocal(text);
-    }
-    return result;
+    return ToLocal(text);
 }
 
 bool CVSXMLParser::GetXMLBool(const XMLCh* text) {

@@ -1,4 +1,5 @@
 #include "CLoDirectory.h"
+#include "FsFailure.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
@@ -14,11 +15,14 @@
 
 namespace {
 
-constexpr mode_t kDirectoryMode = 0750;
+using vsplatform::DirCloser;
+using vsplatform::EmptyPathFailure;
+using vsplatform::FsFailure;
+using vsplatform::IsEmptyPath;
+using vsplatform::LastFsFailure;
+using vsplatform::UniqueFd;
 
-bool IsEmptyPath(const char* path) {
-    return path == nullptr || *path == '\0';
-}
+constexpr mode_t kDirectoryMode = 0750;
 
 bool IsDirectory(const std::string& path) {
     struct stat info;
@@ -40,14 +44,10 @@ int MakeOne(const std::string& path) {
 CLoError CheckIsDirectory(const std::string& path) {
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0) {
-        const int error = errno;
-        return CLoError::FromErrno(error, "remove directory " + path);
+        return LastFsFailure("remove directory", path);
     }
-    return S_ISDIR(info.st_mode) ? CLoError()
-                                 : CLoError::FromErrno(ENOTDIR, "remove directory " + path);
+    return S_ISDIR(info.st_mode) ? CLoError() : FsFailure(ENOTDIR, "remove directory", path);
 }
-
-using vsplatform::UniqueFd;
 
 // Each level of the removal holds one directory open; the bound keeps a deep tree from using up
 // the process's descriptors or its stack. Cache and job directories are a level or two deep.
@@ -112,10 +112,6 @@ public:
     const CLoError& Result() const { return m_first; }
 
 private:
-    struct DirCloser {
-        void operator()(DIR* dir) const { ::closedir(dir); }
-    };
-
     // unlinkat removes a link or a file itself and refuses a directory with EISDIR. An entry
     // already gone counts as removed.
     void RemoveEntry(int parent, const std::string& path, const char* name, int depth) {
@@ -126,7 +122,7 @@ private:
         if (error != EISDIR) {
             Note(error, path + "/" + name);
         } else if (depth >= kMaxRemoveDepth) {
-            Note(ELOOP, path + "/" + name + " (deeper than the removal goes)");
+            Note(ELOOP, path + "/" + name, "deeper than the removal goes");
         } else {
             RemoveDirectory(parent, path + "/" + name, name, depth);
         }
@@ -142,7 +138,7 @@ private:
             return;
         }
         if (placement.device != m_device || placement.mountRoot) {
-            Note(EXDEV, path + " (a mount point: left as it is)");
+            Note(EXDEV, path, "a mount point: left as it is");
             return;
         }
         Empty(fd, path, depth + 1);
@@ -152,9 +148,9 @@ private:
     }
 
     // Takes errno as an argument, read before the text is built.
-    void Note(int error, const std::string& path) {
+    void Note(int error, const std::string& path, const char* note = nullptr) {
         if (!m_first.IsError()) {
-            m_first = CLoError::FromErrno(error, "remove " + path);
+            m_first = FsFailure(error, "remove", path, note);
         }
     }
 
@@ -167,12 +163,11 @@ private:
 CLoError CLoDirectory::Open(const char* path, const char* pattern, bool includeHidden) {
     Close();
     if (IsEmptyPath(path)) {
-        return CLoError::FromErrno(ENOENT, "list (empty path)");
+        return EmptyPathFailure("list");
     }
     DIR* dir = ::opendir(path);
     if (dir == nullptr) {
-        const int error = errno;
-        return CLoError::FromErrno(error, std::string("list ") + path);
+        return LastFsFailure("list", path);
     }
     m_pDir.reset(dir);
     m_strPattern = pattern != nullptr ? pattern : "*";
@@ -190,7 +185,7 @@ void CLoDirectory::ReadAhead() {
         const dirent* found = ::readdir(m_pDir.get());
         if (found == nullptr) {
             if (const int error = errno; error != 0) {
-                m_readError = CLoError::FromErrno(error, "read directory");
+                m_readError = FsFailure(error, "read directory", nullptr);
             }
             return;
         }
@@ -206,7 +201,7 @@ void CLoDirectory::ReadAhead() {
 CLoError CLoDirectory::GetEntry(SLoDirEntry* entry, bool& end) {
     if (!m_bHaveNext) {
         end = true;
-        return m_readError.IsError() ? m_readError : CLoError::FromErrno(ENOENT, "no entry left");
+        return m_readError.IsError() ? m_readError : FsFailure(ENOENT, "no entry left", nullptr);
     }
     entry->m_strName = std::move(m_strNext);
     ReadAhead();
@@ -218,7 +213,7 @@ CLoError CLoDirectory::Close() {
     m_bHaveNext = false;
     m_strNext.Clear();
     if (!m_pDir) {
-        return CLoError::FromErrno(EBADF, "close listing");
+        return FsFailure(EBADF, "close listing", nullptr);
     }
     m_pDir.reset();
     return CLoError();
@@ -226,28 +221,28 @@ CLoError CLoDirectory::Close() {
 
 CLoError CLoDirectory::Create(const char* path, bool createParents) {
     if (IsEmptyPath(path)) {
-        return CLoError::FromErrno(ENOENT, "create directory (empty path)");
+        return EmptyPathFailure("create directory");
     }
     const std::string target(path);
     if (!createParents) {
-        const int error = ::mkdir(path, kDirectoryMode) == 0 ? 0 : errno;
-        return error == 0 ? CLoError() : CLoError::FromErrno(error, "create directory " + target);
+        return ::mkdir(path, kDirectoryMode) == 0 ? CLoError()
+                                                  : LastFsFailure("create directory", path);
     }
     // Every prefix that ends before a "/" is a parent; the root and repeated slashes are
     // skipped by the empty-prefix and existing-directory cases.
     for (size_t slash = target.find('/', 1); slash != std::string::npos;
          slash = target.find('/', slash + 1)) {
         if (const int error = MakeOne(target.substr(0, slash)); error != 0) {
-            return CLoError::FromErrno(error, "create directory " + target.substr(0, slash));
+            return FsFailure(error, "create directory", target.substr(0, slash));
         }
     }
     const int error = MakeOne(target);
-    return error == 0 ? CLoError() : CLoError::FromErrno(error, "create directory " + target);
+    return error == 0 ? CLoError() : FsFailure(error, "create directory", target);
 }
 
 CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDirectory) {
     if (IsEmptyPath(path)) {
-        return CLoError::FromErrno(ENOENT, "remove directory (empty path)");
+        return EmptyPathFailure("remove directory");
     }
     const std::string target(path);
     // An empty directory goes by rmdir alone, which needs no right to list it (a folder of mode
@@ -259,7 +254,7 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
         }
         const int rmdirError = errno;
         if (!removeContents || rmdirError == ENOENT || rmdirError == ENOTDIR) {
-            return CLoError::FromErrno(rmdirError, "remove directory " + target);
+            return FsFailure(rmdirError, "remove directory", target);
         }
     } else if (!removeContents) {
         return CheckIsDirectory(target);
@@ -270,8 +265,7 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
     UniqueFd top(::open(path, kOpenDirectoryFlags));
     Placement placement;
     if (top.Get() < 0 || !PlacementOf(top.Get(), placement)) {
-        const int error = errno;
-        return CLoError::FromErrno(error, "remove directory " + target);
+        return LastFsFailure("remove directory", target);
     }
     TreeRemover remover(placement.device);
     remover.Empty(top, target, 0);
@@ -282,5 +276,5 @@ CLoError CLoDirectory::Remove(const char* path, bool removeContents, bool keepDi
         return CLoError();
     }
     const int rmdirError = errno;
-    return CLoError::FromErrno(rmdirError, "remove directory " + target);
+    return FsFailure(rmdirError, "remove directory", target);
 }

@@ -1,4 +1,5 @@
 #include "CLoFile.h"
+#include "FsFailure.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
@@ -15,25 +16,12 @@
 
 namespace {
 
+using vsplatform::EmptyPathFailure;
+using vsplatform::FsFailure;
+using vsplatform::IsEmptyPath;
+using vsplatform::LastFsFailure;
+
 constexpr mode_t kDefaultFileMode = 0640;
-
-std::string Describe(const char* operation, const char* path) {
-    return path != nullptr ? std::string(operation) + " " + path : std::string(operation);
-}
-
-// Reads errno before anything else can allocate and overwrite it.
-CLoError Fail(const char* operation, const char* path) {
-    const int error = errno;
-    return CLoError::FromErrno(error, Describe(operation, path));
-}
-
-CLoError Fail(int error, const char* operation, const char* path) {
-    return CLoError::FromErrno(error, Describe(operation, path));
-}
-
-bool IsEmptyPath(const char* path) {
-    return path == nullptr || *path == '\0';
-}
 
 // Room for `count` bytes and a terminating NUL, from new[] as the caller's delete[] expects;
 // null when the memory cannot be had (the contract returns errors, it throws none).
@@ -98,7 +86,7 @@ CLoError CLoFile::Open(const char* path, int flags, int mode) {
         Close();
     }
     if (IsEmptyPath(path)) {
-        return Fail(ENOENT, "open", path);
+        return EmptyPathFailure("open");
     }
     const mode_t fileMode = mode != 0 ? static_cast<mode_t>(mode) : kDefaultFileMode;
     int fd;
@@ -106,7 +94,7 @@ CLoError CLoFile::Open(const char* path, int flags, int mode) {
         fd = ::open(path, flags | O_CLOEXEC | O_NOFOLLOW, fileMode);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return Fail("open", path);
+        return LastFsFailure("open", path);
     }
     m_nFd = fd;
     return CLoError();
@@ -117,7 +105,7 @@ CLoError CLoFile::Write(const void* data, unsigned int length, unsigned int* wri
     unsigned int done = 0;
     CLoError result;
     if (m_nFd < 0) {
-        result = Fail(EBADF, "write", nullptr);
+        result = FsFailure(EBADF, "write", nullptr);
     }
     while (!result.IsError() && done < length) {
         const ssize_t put = ::write(m_nFd, bytes + done, length - done);
@@ -126,7 +114,7 @@ CLoError CLoFile::Write(const void* data, unsigned int length, unsigned int* wri
         }
         if (put <= 0) {
             // write() gives 0 only for a zero-length request; treat it as an error to stop.
-            result = put < 0 ? Fail("write", nullptr) : Fail(EIO, "write", nullptr);
+            result = put < 0 ? LastFsFailure("write", nullptr) : FsFailure(EIO, "write", nullptr);
             break;
         }
         done += static_cast<unsigned int>(put);
@@ -139,12 +127,12 @@ CLoError CLoFile::Write(const void* data, unsigned int length, unsigned int* wri
 
 CLoError CLoFile::Close() {
     if (m_nFd < 0) {
-        return Fail(EBADF, "close", nullptr);
+        return FsFailure(EBADF, "close", nullptr);
     }
     // No retry on EINTR: on Linux the descriptor is released whatever close() reports.
     const int rc = ::close(m_nFd);
     m_nFd = -1;
-    return rc == 0 ? CLoError() : Fail("close", nullptr);
+    return rc == 0 ? CLoError() : LastFsFailure("close", nullptr);
 }
 
 CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& size) {
@@ -156,31 +144,31 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
     *buffer = nullptr;
     size = 0;
     if (IsEmptyPath(path)) {
-        return Fail(ENOENT, "read", path);
+        return EmptyPathFailure("read");
     }
     // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; it is refused below.
     const vsplatform::UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (file.Get() < 0) {
-        return Fail("read", path);
+        return LastFsFailure("read", path);
     }
     struct stat info;
     if (::fstat(file.Get(), &info) != 0) {
-        return Fail("read", path);
+        return LastFsFailure("read", path);
     }
     if (!S_ISREG(info.st_mode)) {
-        return Fail(EINVAL, "read (not a regular file)", path);
+        return FsFailure(EINVAL, "read", path, "not a regular file");
     }
     // A size the limit refuses is refused before anything is allocated (a sparse file may claim
     // terabytes it does not hold). The clamp keeps room + NUL + the byte past it from wrapping.
     const size_t limit = std::min<size_t>(maxSize, PTRDIFF_MAX - 2);
     if (static_cast<uintmax_t>(info.st_size) > limit) {
-        return Fail(EFBIG, "read (larger than the limit)", path);
+        return FsFailure(EFBIG, "read", path, "larger than the limit");
     }
     std::unique_ptr<char[]> data;
     size_t used = 0;
     if (const int error = ReadAll(file.Get(), static_cast<size_t>(info.st_size), limit, data, used);
         error != 0) {
-        return Fail(error, error == EFBIG ? "read (larger than the limit)" : "read", path);
+        return FsFailure(error, "read", path, error == EFBIG ? "larger than the limit" : nullptr);
     }
     data[used] = '\0';
     size = used;
@@ -190,21 +178,21 @@ CLoError CLoFile::ReadWholeFile(const char* path, char** buffer, unsigned long& 
 
 CLoError CLoFile::Delete(const char* path, bool ignoreMissing) {
     if (IsEmptyPath(path)) {
-        return Fail(ENOENT, "delete", path);
+        return EmptyPathFailure("delete");
     }
     // unlink() refuses directories with EISDIR on Linux and removes a link, not its target.
     if (::unlink(path) == 0 || (ignoreMissing && errno == ENOENT)) {
         return CLoError();
     }
-    return Fail("delete", path);
+    return LastFsFailure("delete", path);
 }
 
 CLoError CLoFile::Rename(const char* from, const char* to) {
     if (IsEmptyPath(from) || IsEmptyPath(to)) {
-        return Fail(ENOENT, "rename", from);
+        return EmptyPathFailure("rename");
     }
     if (::rename(from, to) != 0) {
-        return Fail("rename", from);
+        return LastFsFailure("rename", from);
     }
     return CLoError();
 }
@@ -212,10 +200,10 @@ CLoError CLoFile::Rename(const char* from, const char* to) {
 CLoError CLoFile::GetTimes(const char* path, long* accessTime, long* changeTime, long* modifyTime) {
     struct stat info;
     if (IsEmptyPath(path)) {
-        return Fail(ENOENT, "stat", path);
+        return EmptyPathFailure("stat");
     }
     if (::lstat(path, &info) != 0) {
-        return Fail("stat", path);
+        return LastFsFailure("stat", path);
     }
     if (accessTime != nullptr) {
         *accessTime = info.st_atime;

@@ -46,6 +46,10 @@ protected:
 
 }  // namespace
 
+// The pinned values are what the embedded host generates (HostApiServer's constructor): 36 VMs
+// by default, the i-th with id vm-(1001 + 7i) and role-number name; VM 0 is vm-1001, web-1,
+// 20 GiB, made 2025-01-01T00:00:00 on ds1, tagged pci (every fifth VM); every eleventh VM is a
+// template (3 of 36); the last, VM 35, is vm-1246, backup-6.
 TEST_F(VmInventory, ReportsTheEmbeddedInventoryAndAnswersFromTheCacheNextTime) {
     const CommandResult first = Run("");
     ASSERT_EQ(first.exitCode, 0) << first.err;

@@ -360,7 +360,8 @@ TEST(JXLibCurl, PeerResettingMidBodyIsAFailureNotASignal) {
     EXPECT_STRNE(curl.GetCurlErrorBuffer(), "");
 }
 
-TEST(JXLibCurl, UrlEscape) {
+// Byte by byte, so UTF-8 and a NUL survive; the output replaces whatever the string held.
+TEST(JXLibCurl, UrlEscapeEncodesEveryByteButTheUnreservedOnes) {
     JXLibCurl curl;
     std::string out = "stale";
     EXPECT_TRUE(curl.JXLibCurlUrlEscape("a b&c/d=\xc3\xa9~_.-", out));

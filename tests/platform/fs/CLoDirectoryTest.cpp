@@ -3,27 +3,22 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "CLoDirectory.h"
-#include "CLoFile.h"
 #include "InChild.h"
-#include "JXPI_CommClient.h"
-#include "JXPlatformInfo.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -118,88 +113,12 @@ TEST(CLoDirectory, CreateAndRemoveStayWhereTheyAreTold) {
     }
 }
 
-TEST(CLoFile, OperationsOnPosixCalls) {
-    TempDir tmp;
-    const std::string path = tmp.File("f");
-    CLoFile file;
-    ASSERT_FALSE(file.Open(path.c_str(), 578, 0).IsError());
-    unsigned int written = 0;
-    ASSERT_FALSE(file.Write("ab\0cd", 5, &written).IsError());
-    EXPECT_EQ(written, 5u);
-    EXPECT_FALSE(file.Close().IsError());
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::others_all, fs::perms::none);
-
-    char* buffer = nullptr;
-    unsigned long size = 0;
-    ASSERT_FALSE(CLoFile::ReadWholeFile(path.c_str(), &buffer, size).IsError());
-    EXPECT_EQ(std::string(buffer, size + 1), std::string("ab\0cd\0", 6));
-    delete[] buffer;
-
-    fs::create_symlink(path, tmp.File("link"));
-    ASSERT_EQ(::mkfifo(tmp.File("fifo").c_str(), 0600), 0);
-    fs::create_directory(tmp.File("dir"));
-    for (const char* refused : {"link", "fifo", "dir"}) {
-        SCOPED_TRACE(refused);
-        EXPECT_TRUE(CLoFile::ReadWholeFile(tmp.File(refused).c_str(), &buffer, size).IsError());
-        EXPECT_EQ(buffer, nullptr);
-    }
-    EXPECT_TRUE(file.Open(tmp.File("link").c_str(), 578, 0).IsError()) << "no-follow";
-
-    long times[3] = {0, 0, 0};
-    const timespec old[2] = {{1000, 0}, {1000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, tmp.File("link").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
-    ASSERT_FALSE(
-        CLoFile::GetTimes(tmp.File("link").c_str(), &times[0], &times[1], &times[2]).IsError());
-    EXPECT_EQ(times[2], 1000) << "the link's own modification time";
-
-    EXPECT_TRUE(CLoFile::Delete(tmp.File("dir").c_str(), false).IsError());
-    EXPECT_FALSE(CLoFile::Delete(tmp.File("link").c_str(), false).IsError());
-    EXPECT_TRUE(fs::exists(path)) << "the link went, not its target";
-    EXPECT_TRUE(CLoFile::Delete(tmp.File("link").c_str(), false).IsError());
-    EXPECT_FALSE(CLoFile::Delete(tmp.File("link").c_str(), true).IsError());
-}
-
-// The file's size only sizes the first read: a file larger than any one read, and one whose
-// size is reported as 0 while it has content (/proc), still come back whole.
-TEST(CLoFile, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
-    TempDir tmp;
-    std::string large(200000, '\0');
-    for (size_t i = 0; i < large.size(); ++i) {
-        large[i] = static_cast<char>(i * 7 % 251);
-    }
-    std::ofstream(tmp.File("large"), std::ios::binary) << large;
-    std::ofstream(tmp.File("empty"), std::ios::binary).flush();
-
-    char* buffer = nullptr;
-    unsigned long size = 0;
-    ASSERT_FALSE(CLoFile::ReadWholeFile(tmp.File("large").c_str(), &buffer, size).IsError());
-    EXPECT_EQ(size, large.size());
-    EXPECT_TRUE(std::string(buffer, size) == large);
-    EXPECT_EQ(buffer[size], '\0');
-    delete[] buffer;
-
-    ASSERT_FALSE(CLoFile::ReadWholeFile(tmp.File("empty").c_str(), &buffer, size).IsError());
-    EXPECT_EQ(size, 0u);
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(buffer[0], '\0');
-    delete[] buffer;
-
-    struct stat info;
-    ASSERT_EQ(::stat("/proc/self/status", &info), 0);
-    ASSERT_EQ(info.st_size, 0) << "the case this test is about";
-    ASSERT_FALSE(CLoFile::ReadWholeFile("/proc/self/status", &buffer, size).IsError());
-    EXPECT_EQ(std::string(buffer, size).rfind("Name:", 0), 0u);
-    EXPECT_EQ(std::strlen(buffer), size);
-    delete[] buffer;
-}
-
 size_t CountEntries(const std::string& path) {
     return static_cast<size_t>(std::distance(fs::directory_iterator(path), {}));
 }
 
-// Entries planted to lead the file utilities astray: a removal stays in its tree and reports
-// what it left, a read stops at its limit, and the configuration is a regular file or nothing.
-TEST(LoUtils, PlantedEntriesLeadNowhere) {
+// Entries planted to lead a removal astray: it stays in its tree and reports what it left.
+TEST(CLoDirectory, RemovalStaysInItsTreeWhateverIsPlanted) {
     TempDir tmp;
     const std::string victim = tmp.File("victim"), tree = tmp.File("tree");
     fs::create_directories(victim);
@@ -254,28 +173,6 @@ TEST(LoUtils, PlantedEntriesLeadNowhere) {
     fs::create_directories(deep);
     EXPECT_EQ(CLoDirectory::Remove(tree.c_str(), true, false).GetErrno(), ELOOP);
 
-    // A sparse file claims a terabyte it does not hold; a /proc file grows past the limit.
-    Plant(tmp.File("sparse"), "");
-    ASSERT_EQ(::truncate(tmp.File("sparse").c_str(), 1L << 40), 0);
-    char* buffer = nullptr;
-    unsigned long size = 0;
-    EXPECT_EQ(CLoFile::ReadWholeFile(tmp.File("sparse").c_str(), &buffer, size).GetErrno(), EFBIG);
-    EXPECT_EQ(CLoFile::ReadWholeFile("/proc/self/status", &buffer, size, 100).GetErrno(), EFBIG);
-    EXPECT_EQ(buffer, nullptr);
-
-    Plant(tmp.File("agent.ini"), "[Platform]\nPhysicalMachine=planted\n");
-    Plant(tmp.File("big.ini"),
-          "[Platform]\nPhysicalMachine=planted\n;" + std::string(1 << 20, 'x'));
-    fs::create_symlink(tmp.File("agent.ini"), tmp.File("link.ini"));
-    ASSERT_EQ(::mkfifo(tmp.File("fifo.ini").c_str(), 0600), 0);
-    for (const char* config : {"agent.ini", "big.ini", "link.ini", "fifo.ini"}) {
-        ::setenv("VSAGENT_CONFIG", tmp.File(config).c_str(), 1);
-        EXPECT_EQ(JXPlatformInfo().getPhysicalMachine() == std::string("planted"),
-                  config == std::string("agent.ini"))
-            << config;
-    }
-    ::unsetenv("VSAGENT_CONFIG");
-
     // A bind mount inside is left whole; a private mount namespace keeps it from the machine.
     fs::create_directories(tree + "/mnt");
     const int mounted = InChild([&] {
@@ -291,43 +188,6 @@ TEST(LoUtils, PlantedEntriesLeadNowhere) {
     }
     EXPECT_EQ(mounted, EXDEV);
     EXPECT_EQ(CountEntries(victim), 50u);
-}
-
-TEST(JXPlatformInfo, ReadsTheConfigurationAtEveryCall) {
-    TempDir tmp;
-    const std::string config = tmp.File("agent.ini");
-    ::setenv("VSAGENT_CONFIG", config.c_str(), 1);
-    JXPlatformInfo info;
-    JXPI_CommClient client;
-    const struct {
-        const char* value;
-        unsigned long expected;  // 7 stands for "left untouched"
-    } numbers[] = {{"600", 600}, {"0", 0},    {" 42 ", 42},
-                   {"-5", 7},    {"+5", 7},   {"12abc", 7},
-                   {"", 7},      {"0x10", 7}, {"99999999999999999999999", 7}};
-    for (const auto& n : numbers) {
-        SCOPED_TRACE(n.value);
-        Plant(config, std::string("[VirtualServer]\nnVMGuidCacheTime=") + n.value + "\n");
-        unsigned long value = 7;
-        EXPECT_EQ(info.getNumber("VirtualServer", "nVMGuidCacheTime", &value), n.expected != 7);
-        EXPECT_EQ(value, n.expected);
-        EXPECT_FALSE(info.getNumber("VirtualServer", "other", &value));
-        EXPECT_FALSE(info.getNumber("Other", "nVMGuidCacheTime", &value));
-    }
-    char host[256] = {};
-    ASSERT_EQ(::gethostname(host, sizeof(host) - 1), 0);
-    EXPECT_STREQ(info.getPhysicalMachine(), host) << "no [Platform] section";
-
-    fs::create_directories(tmp.File("root/host01"));
-    Plant(config, "[Platform]\nPhysicalMachine=host01\nJobResultsRoot=" + tmp.File("root") + "\n");
-    EXPECT_STREQ(info.getPhysicalMachine(), "host01");
-    EXPECT_EQ(client.getJobResultsDirectory("host01"), tmp.File("root/host01"));
-    for (const char* machine : {"host02", "", "..", "../root/host01"}) {
-        EXPECT_EQ(client.getJobResultsDirectory(machine), nullptr) << machine;
-    }
-    Plant(config, "[Platform]\nPhysicalMachine=a\nPhysicalMachine=b\n");  // rejected file
-    EXPECT_STREQ(info.getPhysicalMachine(), host);
-    ::unsetenv("VSAGENT_CONFIG");
 }
 
 }  // namespace
