@@ -72,37 +72,6 @@ std::string Latin1ToUtf8(std::string_view bytes) {
     return text;
 }
 
-// Keys and fields are whatever bytes a cache user stored, and a file name may hold anything
-// but '/' and NUL: a control character in one (ESC starts the sequences that retitle a window,
-// move the cursor or make some terminals answer as if typed) is shown as \xNN, and a backslash
-// as \\ so that what a person reads maps back to one string. A C1 control written as UTF-8
-// (C2 80 to C2 9F) is escaped as its two bytes; other bytes from 0x80 up are parts of
-// characters and stay.
-std::string Printable(std::string_view bytes) {
-    std::string text;
-    const auto hex = [&text](unsigned char byte) {
-        char escaped[5];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-        text += escaped;
-    };
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const auto next = static_cast<unsigned char>(i + 1 < bytes.size() ? bytes[i + 1] : 0);
-        if (byte == '\\') {
-            text += "\\\\";
-        } else if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
-            hex(byte);
-            hex(next);
-            ++i;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            hex(byte);
-        } else {
-            text += static_cast<char>(byte);
-        }
-    }
-    return text;
-}
-
 JsonObject& JsonObject::Text(boost::json::string_view name, const std::string& bytes) {
     if (IsUtf8(bytes)) {
         m_object[name] = bytes;

@@ -12,6 +12,7 @@
 
 #include "CacheView.h"
 #include "ExitCodes.h"
+#include "Printable.h"  // control bytes and backslashes escaped, as the example prints them
 
 namespace vsguidcache {
 
@@ -24,9 +25,6 @@ bool IsUtf8(std::string_view text);
 
 // Each byte as the code point of the same value.
 std::string Latin1ToUtf8(std::string_view bytes);
-
-// Control characters as \xNN and a backslash as \\, for a person's terminal.
-std::string Printable(std::string_view bytes);
 
 // One object of the --json output. Keys, fields and paths are bytes in whatever code page
 // wrote them, but JSON text is UTF-8: a field that is not UTF-8 goes out as Latin-1 and is

@@ -1,17 +1,17 @@
-// Text from a host, made safe to show. A VM name may hold control characters (ESC starts the
+// Text from a host or a cache file, made safe to show; the operator tool and the example both
+// print with it. A VM name, a cache key or a field may hold control characters (ESC starts the
 // sequences that retitle a window, move the cursor or make some terminals answer as if typed),
 // and neither a terminal nor an XML 1.0 report can take them as they are: each is shown as
 // \xNN, and a backslash as \\ so that what a person reads maps back to one string. A C1
 // control written as UTF-8 (C2 80 to C2 9F) is escaped as its two bytes; other bytes from 0x80
 // up are parts of characters and stay.
-//
-// The operator tool keeps its own copy: the two programs share no code but the library's.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
-inline std::string Printable(const std::string& bytes) {
+inline std::string Printable(std::string_view bytes) {
     std::string text;
     const auto hex = [&text](unsigned char byte) {
         char escaped[5];
