@@ -407,7 +407,10 @@ size_t PutStamp(ThreadLog& log) {
     return start;
 }
 
-void Write(ThreadLog& log, int fd, int level, const char* label, const char* format, va_list args) {
+// Out of line: inlined into Emit, the compiler no longer shares the thread-local look-ups
+// between the record's steps, and every logged request pays for it (see bench/README.md).
+[[gnu::noinline]] void Write(ThreadLog& log, int fd, int level, const char* label,
+                             const char* format, va_list args) {
     if (!Compose(log, level, label, format, args)) {
         return;  // a log that cannot be written must not disturb the caller
     }
@@ -435,43 +438,35 @@ void Hand(ThreadLog& log, const TqDebugSink& sink, TqDebugRecord::Kind kind, int
     sink(record);
 }
 
-// Where one record goes: to the sink when one is installed (every call, unfiltered), else to
-// the file or stderr when its level passes the threshold.
-struct Road {
-    std::shared_ptr<const TqDebugSink> sink;
-    int fd = -1;
-};
-
-void Deliver(ThreadLog& log, const Road& road, TqDebugRecord::Kind kind, int level,
-             const char* label, const char* format, va_list args) {
-    if (road.sink) {
-        Hand(log, *road.sink, kind, level, label, format, args);
+// Runs `use` on the calling thread's log, or on one made for the record once that is gone.
+template <typename Use>
+void WithThreadLog(Use&& use) {
+    if (ThreadLog* log = ThisThreadsLog()) {
+        use(*log);
     } else {
-        Write(log, road.fd, level, label, format, args);
+        ThreadLog once;
+        use(once);
     }
 }
 
+// A record goes to the sink when one is installed (every call, unfiltered), else to the file
+// or stderr when its level passes the threshold; either way through FormatMasked.
 void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
           va_list args) {
-    Road road;
-    if (g_bHasSink.load(std::memory_order_acquire)) {
-        road.sink = CurrentSink();
-    }
-    if (!road.sink) {
-        const Destination& dest = TheDestination();
-        if (kind == TqDebugRecord::Debug && level > dest.threshold) {
-            return;
-        }
-        road.fd = dest.fd;
-    }
     const char* label = function ? function : "";
     const char* text = format ? format : "";
-    if (ThreadLog* log = ThisThreadsLog()) {
-        Deliver(*log, road, kind, level, label, text, args);
-    } else {
-        ThreadLog once;
-        Deliver(once, road, kind, level, label, text, args);
+    if (g_bHasSink.load(std::memory_order_acquire)) {
+        if (const auto sink = CurrentSink()) {
+            WithThreadLog(
+                [&](ThreadLog& log) { Hand(log, *sink, kind, level, label, text, args); });
+            return;
+        }
     }
+    const Destination& dest = TheDestination();
+    if (kind == TqDebugRecord::Debug && level > dest.threshold) {
+        return;
+    }
+    WithThreadLog([&](ThreadLog& log) { Write(log, dest.fd, level, label, text, args); });
 }
 
 }  // namespace
