@@ -7,10 +7,10 @@
 // with up to kMaxArguments string arguments, null ones among them (glibc prints "(null)").
 //
 // The record goes through the public TqDebug API into a TQDEBUG_FILE of the target's own,
-// opened before the first record and unlinked at once, and is read back from it: a sink would
-// receive a message formatted by another route (vasprintf), and the formatter is internal to
-// the shared library. Every message is masked before it is written, so the expected text is
-// masked the same way. Text and arguments are drawn from bytes that no secret shape starts
+// opened before the first record and unlinked at once, and is read back from it (the formatter
+// is internal to the shared library); the same call is then made with a sink installed, which
+// must receive the same message. Every message is masked before it is written, so the expected
+// text is masked the same way. Text and arguments are drawn from bytes that no secret shape starts
 // with (no quotes, colons, equals signs, angle or square brackets, "@" or "&"): the masker
 // changes nothing on either side and cannot hide a difference, and if it learns new shapes the
 // comparison still stays about formatting.
@@ -149,11 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                arguments[3], arguments[4], arguments[5], arguments[6],
                                arguments[7]);
     };
-    if (freshThread) {
-        std::thread(log).join();
-    } else {
-        log();
-    }
+    const auto run = [&] {
+        if (freshThread) {
+            std::thread(log).join();
+        } else {
+            log();
+        }
+    };
+    run();
     std::string expected =
         Vsnprintf(format.c_str(), arguments[0], arguments[1], arguments[2], arguments[3],
                   arguments[4], arguments[5], arguments[6], arguments[7]);
@@ -164,5 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              " bytes, vsnprintf as " + std::to_string(expected.size()) + ":\n[" + logged + "]\n[" +
              expected + "]");
     }
+    std::string handed;
+    const TqDebugSink previous =
+        TqDebugSetSink([&handed](const TqDebugRecord& record) { handed = record.message; });
+    run();
+    TqDebugSetSink(previous);
+    Require(handed == expected, "a sink receives the message the file receives");
     return 0;
 }

@@ -158,20 +158,6 @@ std::shared_ptr<const TqDebugSink> CurrentSink() {
     return g_pSink;
 }
 
-// One pass with vasprintf, which grows its own buffer. Formatting into a fixed buffer first
-// and again at the measured size costs far more for long messages (request and response
-// bodies): once the output passes the buffer, glibc's vsnprintf goes on byte by byte only to
-// count, some 30 instructions per byte.
-std::string FormatMessage(const char* format, va_list args) {
-    char* formatted = nullptr;
-    const int length = ::vasprintf(&formatted, format, args);
-    if (length < 0) {
-        return format;  // an encoding error or no memory: keep at least the format
-    }
-    const std::unique_ptr<char, decltype(&std::free)> owned(formatted, &std::free);
-    return std::string(formatted, static_cast<size_t>(length));
-}
-
 struct FreeDeleter {
     void operator()(char* storage) const { std::free(storage); }
 };
@@ -238,12 +224,16 @@ private:
 // that a date of any width fits: "%Y-%m-%d %H:%M:%S" is 26 characters at most for an int year,
 // and ".123456" follows.
 constexpr size_t kStampRoom = 40;
+// " [pid %d tid %d] " and its NUL, 36 bytes with both at their widest ("-2147483648").
+constexpr size_t kIdsRoom = 48;
+// "DEBUG-%-2d" and its NUL, 18 bytes for the widest int level.
+constexpr size_t kLevelTagRoom = 24;
 
 // What each thread keeps between its records.
 struct ThreadLog {
     RecordBuffer record;
     unsigned generation = 0;  // g_forkGeneration when `ids` was made; 0: never
-    char ids[48] = {};        // " [pid 1234 tid 1235] "
+    char ids[kIdsRoom] = {};  // " [pid 1234 tid 1235] "
     size_t idsLength = 0;
     bool hasDate = false;
     time_t second = 0;  // the second `date` shows
@@ -276,7 +266,7 @@ std::string_view Ids(ThreadLog& log) {
     return {log.ids, log.idsLength};
 }
 
-std::string_view LevelTag(int level, char (&tag)[24]) {
+std::string_view LevelTag(int level, char (&tag)[kLevelTagRoom]) {
     if (level < 0) {
         return "ERROR   ";
     }
@@ -292,9 +282,9 @@ std::string_view LevelTag(int level, char (&tag)[24]) {
     return {tag, n > 0 ? static_cast<size_t>(n) : 0};
 }
 
-// Formats made of nothing but text, "%s" and "%%" (the exchange log's) are copied without
-// printf: vsnprintf costs some 1,300 instructions more for a 1 KiB body, and with the lengths
-// known before the copy a body longer than any before takes one pass too.
+// Formats made of nothing but text, "%s" and "%%" (the exchange log's, which carry whole
+// request and response bodies) are copied without printf, which is far dearer per byte; with
+// the lengths known before the copy, a body longer than any before takes one pass too.
 bool IsPlainFormat(const char* format) {
     for (const char* p = std::strchr(format, '%'); p != nullptr; p = std::strchr(p + 2, '%')) {
         if (p[1] != 's' && p[1] != '%') {
@@ -325,9 +315,9 @@ void FormatPlain(RecordBuffer& record, const char* format, va_list args) {
 
 // Any other format: vsnprintf straight into the room behind the prefix, and a second pass only
 // for a message longer than that room. glibc's vsnprintf goes on past the end of its buffer
-// only to count, some 30 instructions a byte, and the room grows to twice the need so that the
-// next one fits. With no memory for the second pass, the message is cut to what the first one
-// wrote.
+// only to count, at a high cost per byte, so the room grows to twice the need and the next
+// message as long fits on the first pass. With no memory for the second pass, the message is
+// cut to what the first one wrote.
 void FormatPrintf(RecordBuffer& record, const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
@@ -346,9 +336,9 @@ void FormatPrintf(RecordBuffer& record, const char* format, va_list args) {
     va_end(again);
 }
 
-// Masks the message, from `start`, as a text of its own, as a sink's message is masked: a
-// header line at its start starts a line, and the prefix is no part of it. Without memory for
-// the masked text, the message goes, not the secret.
+// Masks the message, from `start`, as a text of its own: a header line at its start starts a
+// line, and a prefix before it is no part of it. Without memory for the masked text, the
+// message goes, not the secret.
 void MaskMessage(RecordBuffer& record, size_t start) {
     std::string masked;  // allocated only when something is secret
     const std::string_view message(record.Data() + start, record.Size() - start);
@@ -358,11 +348,24 @@ void MaskMessage(RecordBuffer& record, size_t start) {
     }
 }
 
+// The one road of every message, whatever its destination: formatted at the end of `record`
+// and masked where it stands, so a sink, the file and stderr get the same bytes from the same
+// formatter and masker. The record must have storage (one byte of room at least).
+void FormatMasked(RecordBuffer& record, const char* format, va_list args) {
+    const size_t message = record.Size();
+    if (IsPlainFormat(format)) {
+        FormatPlain(record, format, args);
+    } else {
+        FormatPrintf(record, format, args);
+    }
+    MaskMessage(record, message);
+}
+
 // Everything but the stamp, whose room comes first; false when there is no memory for it.
 bool Compose(ThreadLog& log, int level, const char* label, const char* format, va_list args) {
     RecordBuffer& record = log.record;
     record.Clear();
-    char tag[24];
+    char tag[kLevelTagRoom];
     if (!record.Reserve(kStampRoom)) {
         return false;
     }
@@ -373,13 +376,7 @@ bool Compose(ThreadLog& log, int level, const char* label, const char* format, v
             return false;
         }
     }
-    const size_t message = record.Size();
-    if (IsPlainFormat(format)) {
-        FormatPlain(record, format, args);
-    } else {
-        FormatPrintf(record, format, args);
-    }
-    MaskMessage(record, message);
+    FormatMasked(record, format, args);
     *record.End() = '\n';  // the one byte always there
     record.Commit(1);
     return true;
@@ -410,7 +407,10 @@ size_t PutStamp(ThreadLog& log) {
     return start;
 }
 
-void Write(ThreadLog& log, int fd, int level, const char* label, const char* format, va_list args) {
+// Out of line: inlined into Emit, the compiler no longer shares the thread-local look-ups
+// between the record's steps, and every logged request pays for it (see bench/README.md).
+[[gnu::noinline]] void Write(ThreadLog& log, int fd, int level, const char* label,
+                             const char* format, va_list args) {
     if (!Compose(log, level, label, format, args)) {
         return;  // a log that cannot be written must not disturb the caller
     }
@@ -422,14 +422,43 @@ void Write(ThreadLog& log, int fd, int level, const char* label, const char* for
     log.record.ShrinkIfHuge();
 }
 
+// A sink gets the message alone, with the record's kind, level and label beside it: no
+// stamp, ids or line break. The message is copied out before the call, so a sink that logs
+// (and so reuses this thread's buffer) cannot change what it was handed.
+void Hand(ThreadLog& log, const TqDebugSink& sink, TqDebugRecord::Kind kind, int level,
+          const char* label, const char* format, va_list args) {
+    RecordBuffer& buffer = log.record;
+    buffer.Clear();
+    if (!buffer.Reserve(0)) {
+        return;  // a log that cannot be written must not disturb the caller
+    }
+    FormatMasked(buffer, format, args);
+    const TqDebugRecord record{kind, level, label, std::string(buffer.Data(), buffer.Size())};
+    buffer.ShrinkIfHuge();
+    sink(record);
+}
+
+// Runs `use` on the calling thread's log, or on one made for the record once that is gone.
+template <typename Use>
+void WithThreadLog(Use&& use) {
+    if (ThreadLog* log = ThisThreadsLog()) {
+        use(*log);
+    } else {
+        ThreadLog once;
+        use(once);
+    }
+}
+
+// A record goes to the sink when one is installed (every call, unfiltered), else to the file
+// or stderr when its level passes the threshold; either way through FormatMasked.
 void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
           va_list args) {
+    const char* label = function ? function : "";
+    const char* text = format ? format : "";
     if (g_bHasSink.load(std::memory_order_acquire)) {
-        if (auto sink = CurrentSink()) {
-            TqDebugRecord record{kind, level, function ? function : "",
-                                 FormatMessage(format ? format : "", args)};
-            TqDebugMaskSecrets(record.message);
-            (*sink)(record);
+        if (const auto sink = CurrentSink()) {
+            WithThreadLog(
+                [&](ThreadLog& log) { Hand(log, *sink, kind, level, label, text, args); });
             return;
         }
     }
@@ -437,14 +466,7 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
     if (kind == TqDebugRecord::Debug && level > dest.threshold) {
         return;
     }
-    const int shown = kind == TqDebugRecord::Error ? -1 : level;
-    const char* label = function ? function : "";
-    if (ThreadLog* log = ThisThreadsLog()) {
-        Write(*log, dest.fd, shown, label, format ? format : "", args);
-    } else {
-        ThreadLog once;
-        Write(once, dest.fd, shown, label, format ? format : "", args);
-    }
+    WithThreadLog([&](ThreadLog& log) { Write(log, dest.fd, level, label, text, args); });
 }
 
 }  // namespace
