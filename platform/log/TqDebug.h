@@ -1,58 +1,70 @@
-// TqDebug: the agent's debug log.
-//
-// Contract the library relies on:
-//  - TqDebug(nullptr) always succeeds; the owner keeps the object for its whole life.
-//  - Error() and DebugLvl() accept a function label (the caller's full signature), a printf
-//    format and its arguments at any time in the owner's life, from any thread. They report
-//    nothing back and never throw; logging never changes an outcome.
-//
-// This stand-in writes one record per call:
-//     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] ERROR   <function>: <message>
-//     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] DEBUG-2 <function>: <message>
-// Error records are always written; DebugLvl records only when their level is at or below the
-// threshold. The message is written as formatted (a format may put a body on its own line),
-// and every record ends with a line break.
-//
-// Settings, read once per process on first use (with secure_getenv: a set-user-ID or
-// set-group-ID program ignores them and keeps the defaults):
-//     TQDEBUG_FILE   append records to this file instead of stderr
-//     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
-// A filtered-out record costs one comparison: nothing is formatted.
-// TQDEBUG_FILE must name a regular file that neither group nor others may write. A symbolic
-// link (as the last component of the path), a FIFO, a device, a directory, a file group or
-// others may write, or one that cannot be opened is not used: one line on stderr says why, and
-// records go to stderr. The log opens the file without waiting (a FIFO with no reader does not
-// block) and creates a missing one with mode 0600 (less the umask); for a group to read the log,
-// create the file 0640 beforehand.
-//
-// Safe across fork: fork waits for a record being written or a sink being swapped, so a child
-// forked while other threads log can log at once.
-//
-// Every record is passed through TqDebugMaskSecrets before it is written or handed to a sink,
-// so no log line carries a password, token or session cookie. A host platform that replaces
-// this log must do the same: the library and the transport log request bodies, URLs and
-// header lines as they are.
-//
-// A host that routes records elsewhere (and tests) can install a sink. The sink receives every
-// call, unfiltered, in place of the default destination.
+// TqDebug: the agent's debug log (its contract is the class description below).
 #pragma once
 
 #include <cstdarg>
 #include <functional>
 #include <string>
 
-// Opaque: a null instance selects the process-wide destination described above.
+/// Opaque: a null instance selects the process-wide destination described at TqDebug.
 class TqDebugFileInstance;
 
+/// TqDebug: the agent's debug log.
+///
+/// Contract the library relies on:
+///  - TqDebug(nullptr) always succeeds; the owner keeps the object for its whole life.
+///  - Error() and DebugLvl() accept a function label (the caller's full signature), a printf
+///    format and its arguments at any time in the owner's life, from any thread. They report
+///    nothing back and never throw; logging never changes an outcome.
+///
+/// This stand-in writes one record per call:
+/// @verbatim
+///     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] ERROR   <function>: <message>
+///     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] DEBUG-2 <function>: <message>
+/// @endverbatim
+/// Error records are always written; DebugLvl records only when their level is at or below the
+/// threshold. The message is written as formatted (a format may put a body on its own line),
+/// and every record ends with a line break.
+///
+/// Settings, read once per process on first use (with secure_getenv: a set-user-ID or
+/// set-group-ID program ignores them and keeps the defaults):
+/// @verbatim
+///     TQDEBUG_FILE   append records to this file instead of stderr
+///     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
+/// @endverbatim
+/// A filtered-out record costs one comparison: nothing is formatted.
+/// TQDEBUG_FILE must name a regular file that neither group nor others may write. A symbolic
+/// link (as the last component of the path), a FIFO, a device, a directory, a file group or
+/// others may write, or one that cannot be opened is not used: one line on stderr says why, and
+/// records go to stderr. The log opens the file without waiting (a FIFO with no reader does not
+/// block) and creates a missing one with mode 0600 (less the umask); for a group to read the log,
+/// create the file 0640 beforehand.
+///
+/// Safe across fork: fork waits for a record being written or a sink being swapped, so a child
+/// forked while other threads log can log at once.
+///
+/// Every record is passed through TqDebugMaskSecrets before it is written or handed to a sink,
+/// so no log line carries a password, token or session cookie. A host platform that replaces
+/// this log must do the same: the library and the transport log request bodies, URLs and
+/// header lines as they are.
+///
+/// A host that routes records elsewhere (and tests) can install a sink. The sink receives every
+/// call, unfiltered, in place of the default destination.
 class TqDebug {
 public:
+    /// A log object writing to `instance`'s destination; null selects the process-wide one.
+    /// Always succeeds.
     explicit TqDebug(TqDebugFileInstance* instance);
+    /// Ends the object; the destination stays open for the process.
     ~TqDebug();
 
     TqDebug(const TqDebug&) = delete;
     TqDebug& operator=(const TqDebug&) = delete;
 
+    /// Writes an Error record, whatever the threshold: `function` is the caller's label, then a
+    /// printf `format` and its arguments.
     void Error(const char* function, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    /// Writes a record at `level` when the level is at or below TQDEBUG_LEVEL's threshold;
+    /// otherwise nothing is formatted.
     void DebugLvl(const char* function, int level, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
 
@@ -62,8 +74,13 @@ private:
 
 /// One call of TqDebug::Error or TqDebug::DebugLvl, as a sink receives it.
 struct TqDebugRecord {
+    /// Which call made the record.
+    enum Kind {
+        Error,  ///< TqDebug::Error
+        Debug,  ///< TqDebug::DebugLvl
+    };
     /// Error for TqDebug::Error, Debug for TqDebug::DebugLvl.
-    enum Kind { Error, Debug } kind;
+    Kind kind;
     /// The DebugLvl level; -1 for Error records.
     int level;
     /// The caller's function label as given; empty for a null one.
