@@ -124,6 +124,8 @@ Document Shape(int shape, const std::string& n, const std::string& s) {
             return {"Accept: */*\r\n" + n + ": ", "Bearer " + s, "\r\nKeep: end"};
         case 13:
             return {"  Rsp: [" + n + ": ", "Basic " + s, "]"};
+        case 15:
+            return {"<r><" + n + ">", "\n  <id>" + s + "</id><k/>\n", "</" + n + "><tail/></r>"};
         default:
             return {"> GET /x\n> " + n + ": ", s, "\n> Keep: end"};
     }
@@ -150,7 +152,7 @@ std::string Nest(const std::string& text, bool first) {
 void CheckGeneratedDocument(FuzzedDataProvider& in) {
     const std::string name = SecretName(in);
     const std::string secret = Secret(in);
-    const Document doc = Shape(in.ConsumeIntegralInRange(0, 14), name, secret);
+    const Document doc = Shape(in.ConsumeIntegralInRange(0, 15), name, secret);
     std::string text = doc.before + doc.value + doc.after;
     std::string expected = doc.before + "***" + doc.after;
     for (int depth = in.ConsumeIntegralInRange(0, 2); depth > 0; --depth) {

@@ -604,10 +604,10 @@ Span ElementContent(std::string_view text, std::string_view qualified, size_t be
     return {begin, text.size()};
 }
 
+// Past blanks and line breaks, escaped ones too when the document is logged inside a JSON
+// string: a child element starts there.
 bool StartsChildElement(std::string_view text, size_t i) {
-    while (i < text.size() && (IsBlank(text[i]) || text[i] == '\r' || text[i] == '\n')) {
-        ++i;
-    }
+    i = SkipJsonSpace(text, i);
     return i + 1 < text.size() && text[i] == '<' &&
            IsNameChar(static_cast<unsigned char>(text[i + 1]));
 }

@@ -84,6 +84,7 @@ TEST(TqDebugMask, EveryListedNameIsMaskedInEveryShape) {
         {"<ns:N>hunter2</ns:N><b>2</b>", "<ns:N>***</ns:N><b>2</b>"},
         {"<ns:N>\n  <id>hunter2</id><k/>\n</ns:N><b>2</b>", "<ns:N>***</ns:N><b>2</b>"},
         {"  Rsp: [<N><id>hunter2", "  Rsp: [<N>***"},
+        {R"({"req":"<N>\n  <id>hunter2</id>\n</N>","b":2})", R"({"req":"<N>***</N>","b":2})"},
         {"<N a=\"1\">\n  <![CDATA[hunter2]]>\n</N><b>2</b>", "<N a=\"1\">***</N><b>2</b>"},
         {"a=1&N=hunter2&b=2", "a=1&N=***&b=2"},
         {"user[N]=hunter2&b=2", "user[N]=***&b=2"},
