@@ -29,6 +29,7 @@
 #include "Printable.h"
 #include "TqDebug.h"
 #include "VSJsonParser.h"
+#include "VSSupportVersion.h"
 #include "json_spirit/json_spirit_reader.h"
 
 namespace {
@@ -225,6 +226,8 @@ int main(int argc, char** argv) {
     Settings s;
     s.stateDir = DefaultStateDir();
     CLI::App app{"Lists the virtual machines of a host through its REST API."};
+    app.set_version_flag("--version", std::string("vm-inventory ") + VSSUPPORT_VERSION_STRING,
+                         "print the version and exit");
     app.add_option("--server", s.server,
                    "host API base URL, e.g. https://vmhost:8443/api/v1 (default: an embedded "
                    "host API on 127.0.0.1)");

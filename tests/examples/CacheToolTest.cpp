@@ -19,6 +19,7 @@
 
 #include "RunCommand.h"
 #include "TempDir.h"
+#include "VSSupportVersion.h"
 
 using ::testing::HasSubstr;
 
@@ -98,6 +99,13 @@ std::set<std::string> Matches(const std::string& text, const char* pattern) {
     return found;
 }
 
+// The machine's name when the configuration names none.
+std::string HostName() {
+    char name[256] = {};
+    ::gethostname(name, sizeof(name) - 1);
+    return name;
+}
+
 }  // namespace
 
 TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
@@ -158,8 +166,17 @@ TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
     const CommandResult missing = Tool("get vm-none");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_EQ(missing.err, "vsguidcache: no record under 'vm-none'\n");
-    EXPECT_EQ(Tool("put ../escape a b c").exitCode, 4);
-    EXPECT_EQ(Tool("put vm-d a0x17b c d").exitCode, 4);
+    for (const auto& [arguments, rule] : std::vector<std::pair<std::string, std::string>>{
+             {"../escape a b c", "the key must not contain '/'"},
+             {"'' a b c", "the key must not be empty, '.' or '..'"},
+             {std::string(256, 'k') + " a b c", "the key is longer than 255 bytes"},
+             {"vm-d a0x17b c d", "FIRST contains the separator \"0x17\""},
+             {"vm-d a b0x17c d", "SECOND contains the separator \"0x17\""},
+             {"vm-d a b " + std::string(65536, 'x'), "the record would take 65546 bytes"}}) {
+        const CommandResult refused = Tool("put " + arguments);
+        EXPECT_EQ(refused.exitCode, 4) << rule;
+        EXPECT_THAT(refused.err, ::testing::StartsWith("vsguidcache: record not stored: " + rule));
+    }
     EXPECT_FALSE(std::filesystem::exists(root.File("jobresults/host01/escape")));
 
     EXPECT_EQ(Tool("invalidate vm-c").exitCode, 0);
@@ -224,6 +241,33 @@ TEST_F(CacheTool, JsonIsUtf8WhateverBytesTheCacheHolds) {
 }
 
 TEST_F(CacheTool, NoCacheHereIsExitThree) {
+    // Before the cache's first use: the tool's own line, the library's log kept off the terminal.
+    std::filesystem::remove(cacheDir);
+    for (const char* command : {"list", "sweep --dry-run", "sweep"}) {
+        const CommandResult r = RunCommand("env -u TQDEBUG_FILE " + Quote(VSGUIDCACHE) +
+                                           " --config " + Quote(config) + " " + command);
+        EXPECT_EQ(r.exitCode, 3) << command;
+        EXPECT_EQ(r.err, "vsguidcache: no cache yet at " + cacheDir + "\n") << command;
+    }
+    EXPECT_FALSE(std::filesystem::exists(cacheDir)) << "reading must not create the cache";
+    // No configuration at all, on a machine without the default job-results root.
+    const std::string log = root.File("log"), none = root.File("none.ini");
+    const std::string lost = "VSAGENT_CONFIG=" + Quote(none) + " " + Quote(VSGUIDCACHE) + " list";
+    const CommandResult bare = RunCommand("env -u TQDEBUG_FILE " + lost);
+    EXPECT_EQ(bare.exitCode, 3);
+    if (!std::filesystem::exists("/var/lib/vsagent/jobresults")) {
+        EXPECT_EQ(bare.err, "vsguidcache: no cache here: no configuration file " + none +
+                                " (name one with --config or VSAGENT_CONFIG), and machine '" +
+                                HostName() +
+                                "' has no job-results directory under the "
+                                "default root\n");
+        EXPECT_THAT(RunCommand("env -u TQDEBUG_FILE " + lost + " --verbose").err,
+                    HasSubstr("JXPI_CommClient::getJobResultsDirectory"));
+        EXPECT_EQ(RunCommand("TQDEBUG_FILE=" + Quote(log) + " " + lost).err, bare.err);
+        EXPECT_THAT(ReadFileText(log), HasSubstr("JXPI_CommClient::getJobResultsDirectory"));
+    }
+    std::filesystem::create_directory(cacheDir);
+    ::chmod(cacheDir.c_str(), 0755);
     WriteConfig(0);
     EXPECT_EQ(Tool("put k a b c").exitCode, 3);
     EXPECT_EQ(Tool("sweep --dry-run").exitCode, 3) << "the sweep would remove nothing";
@@ -377,6 +421,37 @@ TEST_F(CacheTool, AsRootAUserSwappingAboveTheConfigurationChangesNothing) {
     }
 }
 
+// The sample configuration the tools package ships is one the platform reads whole: with its
+// folder and expiry changed, the tool finds the machine's cache and its expiry through it.
+TEST_F(CacheTool, TheShippedSampleConfigurationIsOneTheToolReads) {
+    std::string sample = ReadFileText(VSGUIDCACHE_SAMPLE);
+    for (const auto& [setting, value] :
+         {std::pair<std::string, std::string>{"\nJobResultsRoot=", root.File("jobresults")},
+          {"\nnVMGuidCacheTime=", "600"}}) {
+        const size_t at = sample.find(setting);
+        ASSERT_NE(at, std::string::npos) << setting;
+        sample.replace(at + setting.size(), sample.find('\n', at + 1) - at - setting.size(), value);
+    }
+    std::ofstream(config) << sample;
+    const std::string machine = root.File("jobresults/" + HostName());
+    std::filesystem::create_directories(machine);
+    ::chmod(machine.c_str(), 0755);
+    EXPECT_EQ(Tool("put vm-1 a b c").exitCode, 0);
+    const boost::json::value listed = Json(Tool("--json list"));
+    EXPECT_EQ(listed.at("directory").as_string(), machine + "/_VM_GUID_CACHE_");
+    EXPECT_EQ(listed.at("expirySeconds"), 600);
+    EXPECT_EQ(Keys(listed.at("entries")), std::vector<std::string>{"vm-1"});
+}
+
+TEST(ProgramVersion, BothProgramsAnswerWithTheProjectVersion) {
+    for (const auto& [program, name] :
+         {std::pair{VSGUIDCACHE, "vsguidcache"}, {VM_INVENTORY, "vm-inventory"}}) {
+        const CommandResult r = RunCommand(Quote(program) + " --version");
+        EXPECT_EQ(r.exitCode, 0) << name;
+        EXPECT_EQ(r.out, std::string(name) + " " VSSUPPORT_VERSION_STRING "\n");
+    }
+}
+
 // The manual page names every command, long option and exit status the tool offers, and no
 // others; the statuses come from the tool's one table, as its --help shows them.
 TEST(CacheToolManual, NamesWhatTheToolOffers) {
@@ -386,6 +461,9 @@ TEST(CacheToolManual, NamesWhatTheToolOffers) {
     const size_t at = page.find(".SH COMMANDS");
     ASSERT_NE(at, std::string::npos) << VSGUIDCACHE_MAN;
     const std::string help = RunCommand(Quote(VSGUIDCACHE) + " --help").out;
+    EXPECT_THAT(help, ::testing::ContainsRegex(R"(--config TEXT +agent configuration file )"
+                                               R"(\(default: \$VSAGENT_CONFIG, else )"
+                                               R"(/etc/vsagent/agent\.ini\))"));
     const std::set<std::string> commands =
         Matches(help.substr(help.find("Subcommands:")), R"(\n  ([a-z]+) )");
     std::string helps = help;

@@ -1,10 +1,12 @@
 #include "CacheView.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <memory>
 
 #include "CLoDirectory.h"
+#include "CLoError.h"
 #include "CLoFile.h"
 #include "CLoPath.h"
 #include "GuidCacheRules.h"
@@ -54,11 +56,14 @@ CacheLocation LocateCache(const std::string& dirName) {
     return location;
 }
 
-bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries) {
+int ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries) {
+    if (location.directory.empty()) {
+        return ENOENT;
+    }
     CLoDirectory listing;
-    if (location.directory.empty() ||
-        listing.Open(location.directory.c_str(), "*", true).IsError()) {
-        return false;
+    const CLoError opened = listing.Open(location.directory.c_str(), "*", true);
+    if (opened.IsError()) {
+        return opened.GetErrno() != 0 ? opened.GetErrno() : EIO;
     }
     const int64_t now = std::time(nullptr);
     SLoDirEntry item;
@@ -77,5 +82,5 @@ bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries
     }
     std::sort(entries.begin(), entries.end(),
               [](const CacheEntry& a, const CacheEntry& b) { return a.key < b.key; });
-    return true;
+    return 0;
 }

@@ -27,5 +27,6 @@ struct CacheLocation {
 // cache refuses resolves to no directory.
 CacheLocation LocateCache(const std::string& dirName);
 
-// The entries of the directory, sorted by key; false when it cannot be listed.
-bool ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries);
+// The entries of the directory, sorted by key. Returns 0, or the errno of the failed listing
+// (ENOENT also when the location has no directory).
+int ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries);

@@ -1,14 +1,19 @@
 #include "Commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <iterator>
 #include <set>
 #include <vector>
 
+#include "AgentConfig.h"
 #include "CacheView.h"
 #include "ExitCodes.h"
 #include "JXVMGuidCache.h"
@@ -30,6 +35,62 @@ int SwitchedOff() {
                 std::string("caching is switched off (") + vsgc::kConfigCacheTime + " is 0)");
 }
 
+// The machine has no job-results directory, so there is no cache at all. The platform's record
+// of the path it looked for goes to the log; the operator's line says what to change.
+int NoJobResults(const CacheLocation& where) {
+    const std::string config = vsplatform::AgentConfigPath();
+    struct stat info {};
+    const std::string machine = "machine '" + where.machine + "' has no job-results directory";
+    if (::stat(config.c_str(), &info) != 0 && errno == ENOENT) {
+        return Fail(kNoCache, "no cache here: no configuration file " + config +
+                                  " (name one with --config or " +
+                                  vsplatform::kAgentConfigVariable + "), and " + machine +
+                                  " under the default root");
+    }
+    return Fail(kNoCache,
+                "no cache here: " + machine + " under [Platform] JobResultsRoot of " + config);
+}
+
+// The cache directory could not be listed (`error` from ReadEntries). Before the first get,
+// put, invalidate or sweep creates it there is none: a fresh cache, not a fault, but still no
+// cache to read.
+int Unlisted(const CacheLocation& where, int error) {
+    if (where.directory.empty()) {
+        return NoJobResults(where);
+    }
+    if (error == ENOENT) {
+        return Fail(kNoCache, "no cache yet at " + where.directory);
+    }
+    return Fail(kNoCache,
+                "cannot list the cache directory " + where.directory + ": " + std::strerror(error));
+}
+
+// Which of the cache's rules a record to store breaks, or empty when it keeps them all (the
+// cache then refused it for the write itself). The same rules as CacheGuid's, in its order.
+std::string BrokenRule(const Options& o) {
+    const std::string& key = o.key;
+    if (!vsgc::IsSafeName(key)) {
+        if (key.empty() || key == "." || key == "..") {
+            return "the key must not be empty, '.' or '..'";
+        }
+        return key.size() > NAME_MAX
+                   ? "the key is longer than " + std::to_string(NAME_MAX) + " bytes"
+                   : std::string("the key must not contain '/'");
+    }
+    const size_t size =
+        o.first.size() + o.second.size() + o.third.size() + 2 * vsgc::kSeparatorLength;
+    if (size > vsgc::kMaxRecordSize) {
+        return "the record would take " + std::to_string(size) + " bytes, more than " +
+               std::to_string(vsgc::kMaxRecordSize);
+    }
+    for (const auto& [name, field] : {std::pair{"FIRST", &o.first}, {"SECOND", &o.second}}) {
+        if (field->find(vsgc::kSeparator) != std::string::npos) {
+            return std::string(name) + " contains the separator \"" + vsgc::kSeparator + "\"";
+        }
+    }
+    return std::string();
+}
+
 // Everything but the read-only commands needs a live cache object.
 int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) {
     CacheLocation where;
@@ -41,8 +102,7 @@ int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) 
     }
     JXVMGuidCache cache(o.dirName);
     if (!cache.Init()) {
-        return Fail(kNoCache,
-                    "no cache here: machine '" + where.machine + "' has no job-results directory");
+        return NoJobResults(where);
     }
     return work(cache);
 }
@@ -76,10 +136,8 @@ int List(const Options& o) {
         return refused;
     }
     std::vector<CacheEntry> entries;
-    if (!ReadEntries(where, entries)) {
-        return Fail(kNoCache,
-                    "cannot list the cache directory" +
-                        (where.directory.empty() ? std::string() : " " + where.directory));
+    if (const int error = ReadEntries(where, entries)) {
+        return Unlisted(where, error);
     }
     PrintEntries(o.json, where, entries, "entries");
     return kOk;
@@ -110,9 +168,10 @@ int Get(const Options& o) {
 int Put(const Options& o) {
     return WithCache(o, [&](JXVMGuidCache& cache) {
         if (!cache.CacheGuid(o.key, o.first, o.second, o.third)) {
+            const std::string rule = BrokenRule(o);
             return Fail(kRefused,
-                        "record not stored: the key must be a plain file name and the "
-                        "first two fields must not contain \"0x17\"");
+                        "record not stored: " +
+                            (rule.empty() ? "the write to the cache directory failed" : rule));
         }
         Say(o.json, o.key, "stored", "stored '" + o.key + "'");
         return static_cast<int>(kOk);
@@ -141,8 +200,8 @@ int Sweep(const Options& o) {
         return SwitchedOff();  // the sweep would refuse too: a dry run must not promise more
     }
     std::vector<CacheEntry> before;
-    if (!ReadEntries(where, before)) {
-        return Fail(kNoCache, "cannot list the cache directory " + where.directory);
+    if (const int error = ReadEntries(where, before)) {
+        return Unlisted(where, error);
     }
     // Records or not: the sweep removes whatever the rule calls expired.
     std::vector<CacheEntry> going;

@@ -5,6 +5,7 @@
 //   vsguidcache ... put KEY FIRST SECOND THIRD
 //   vsguidcache ... invalidate KEY
 //   vsguidcache ... sweep [--dry-run]
+//   vsguidcache --version
 //
 // By job: the commands (Commands.cpp), what they print (ToolOutput.cpp), root's checks of the
 // configuration and the cache directory (RootTrust.cpp), and the exit statuses (ExitCodes.h).
@@ -22,10 +23,23 @@
 #include "ExitCodes.h"
 #include "RootTrust.h"
 #include "ToolOutput.h"
+#include "TqDebug.h"
+#include "VSSupportVersion.h"
 
 namespace {
 
 using namespace vsguidcache;
+
+// The library and the platform log what they looked for under their own function labels, for
+// whoever diagnoses the agent; an operator reads the tool's one line. Their records go to the
+// file TQDEBUG_FILE names (read as the log reads it), to standard error with --verbose, and
+// nowhere otherwise.
+void RouteLibraryLog(bool verbose) {
+    const char* file = ::secure_getenv("TQDEBUG_FILE");
+    if (!verbose && (file == nullptr || *file == '\0')) {
+        TqDebugSetSink([](const TqDebugRecord&) {});
+    }
+}
 
 int Run(int argc, char** argv) {
     Options o;
@@ -33,9 +47,18 @@ int Run(int argc, char** argv) {
     app.footer(ExitCodesHelp());
     app.require_subcommand(1);
     app.fallthrough();  // global options after the subcommand too, as people type them
-    app.add_option("--config", o.config, "agent configuration file (default: $VSAGENT_CONFIG)");
+    app.set_version_flag("--version", std::string("vsguidcache ") + VSSUPPORT_VERSION_STRING,
+                         "print the version and exit");
+    app.add_option("--config", o.config,
+                   std::string("agent configuration file (default: $") +
+                       vsplatform::kAgentConfigVariable + ", else " +
+                       vsplatform::kDefaultAgentConfigPath + ")");
     app.add_option("--dir-name", o.dirName, "cache directory name")->capture_default_str();
     app.add_flag("--json", o.json, "machine-readable output");
+    bool verbose = false;
+    app.add_flag("--verbose", verbose,
+                 "the library's log records on standard error (TQDEBUG_FILE, when set, takes "
+                 "them either way)");
 
     auto* list = app.add_subcommand("list", "every entry with its fields, age and state");
     auto* get = app.add_subcommand("get", "the three fields stored under KEY");
@@ -55,6 +78,7 @@ int Run(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kOk : kUsage;
     }
+    RouteLibraryLog(verbose);
     // "." or ".." would make the job-results directory, or its parent, the cache to list or
     // sweep; the library refuses such names, and so does its view.
     if (!vsgc::IsSafeName(o.dirName)) {
