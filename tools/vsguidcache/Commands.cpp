@@ -52,8 +52,8 @@ int NoJobResults(const CacheLocation& where) {
 }
 
 // The cache directory could not be listed (`error` from ReadEntries). Before the first get,
-// put, invalidate or sweep creates it there is none: a fresh cache, not a fault, but still no
-// cache to read.
+// put or invalidate creates it there is none: a fresh cache, not a fault, but still no cache
+// to read, and a read must not create it.
 int Unlisted(const CacheLocation& where, int error) {
     if (where.directory.empty()) {
         return NoJobResults(where);
@@ -66,7 +66,8 @@ int Unlisted(const CacheLocation& where, int error) {
 }
 
 // Which of the cache's rules a record to store breaks, or empty when it keeps them all (the
-// cache then refused it for the write itself). The same rules as CacheGuid's, in its order.
+// cache then refused it for the write itself). The same rules as CacheGuid's, in its order;
+// its NUL check has no case here, as no argument of a command line holds a NUL byte.
 std::string BrokenRule(const Options& o) {
     const std::string& key = o.key;
     if (!vsgc::IsSafeName(key)) {
