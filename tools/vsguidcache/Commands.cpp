@@ -108,21 +108,24 @@ int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) 
     return work(cache);
 }
 
-// The entries of `going` that the sweep took away, by what is left in the directory after it.
-std::vector<CacheEntry> Removed(const CacheLocation& where, const std::vector<CacheEntry>& going) {
+// What the sweep removed: the expired entries that are gone from a second listing. Zero, or the
+// listing's errno when it failed, so that an unreadable directory is never reported as emptied.
+int Removed(const CacheLocation& where, const std::vector<CacheEntry>& going,
+            std::vector<CacheEntry>& removed) {
     std::vector<CacheEntry> after;
-    ReadEntries(where, after);
+    if (const int error = ReadEntries(where, after)) {
+        return error;
+    }
     std::set<std::string> left;
     for (const auto& e : after) {
         left.insert(e.key);
     }
-    std::vector<CacheEntry> removed;
     for (const auto& e : going) {
         if (left.count(e.key) == 0) {
             removed.push_back(e);
         }
     }
-    return removed;
+    return 0;
 }
 
 }  // namespace
@@ -216,7 +219,12 @@ int Sweep(const Options& o) {
         if (!cache.CleanupGuidCache()) {
             return Fail(kRefused, "the sweep could not list the cache directory");
         }
-        PrintEntries(o.json, where, Removed(where, going), "removed");
+        std::vector<CacheEntry> removed;
+        if (const int error = Removed(where, going, removed)) {
+            return Fail(kRefused, "the sweep ran, but the cache directory " + where.directory +
+                                      " could not be listed afterwards: " + std::strerror(error));
+        }
+        PrintEntries(o.json, where, removed, "removed");
         return static_cast<int>(kOk);
     });
 }
