@@ -236,7 +236,10 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
     if (m_strContentType.empty()) {
         refusal = "Content type is not set";
     } else if (serverFault != nullptr) {
-        refusal = "Server [" + Printable(server) + "] refused: " + serverFault;
+        // User information may hold a password, which no log line may carry.
+        const size_t at = server.rfind('@');
+        const std::string shown = at == std::string::npos ? server : "***" + server.substr(at);
+        refusal = "Server [" + Printable(shown) + "] refused: " + serverFault;
     } else if (!skipSslVerify && !caFile.empty()) {
         const std::string caFault = CaFileFault(caFile);
         if (!caFault.empty()) {
