@@ -133,6 +133,19 @@ std::string CaFileFault(const std::string& caFile) {
     return info.st_size == 0 ? "empty" : "";
 }
 
+// Why connect must refuse `server` and `caFile` (empty: none to check); empty when it need not.
+std::string SetupRefusal(const std::string& server, unsigned int port, const std::string& caFile) {
+    if (const char* fault = ServerTextFault(server, port)) {
+        // User information may hold a password, which no log line may carry.
+        const size_t at = server.rfind('@');
+        const std::string shown = at == std::string::npos ? server : "***" + server.substr(at);
+        return "Server [" + Printable(shown) + "] refused: " + fault;
+    }
+    const std::string caFault = caFile.empty() ? std::string() : CaFileFault(caFile);
+    return caFault.empty() ? caFault
+                           : "CA file [" + Printable(caFile) + "] cannot be read: " + caFault;
+}
+
 // Every byte but RFC 3986's unreserved characters as %XX: what the transport's escaping gives.
 std::string PercentEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -231,21 +244,9 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
     // Under the request lock, where getLastCurlError reads the reason of a refusal.
     JxCriticalSectionLock lock(&m_csLock);
     // Refusals that touch nothing come first: the earlier server, transport and state hold.
-    std::string refusal;
-    const char* serverFault = ServerTextFault(server, m_nPort);
-    if (m_strContentType.empty()) {
-        refusal = "Content type is not set";
-    } else if (serverFault != nullptr) {
-        // User information may hold a password, which no log line may carry.
-        const size_t at = server.rfind('@');
-        const std::string shown = at == std::string::npos ? server : "***" + server.substr(at);
-        refusal = "Server [" + Printable(shown) + "] refused: " + serverFault;
-    } else if (!skipSslVerify && !caFile.empty()) {
-        const std::string caFault = CaFileFault(caFile);
-        if (!caFault.empty()) {
-            refusal = "CA file [" + Printable(caFile) + "] cannot be read: " + caFault;
-        }
-    }
+    const std::string refusal = m_strContentType.empty()
+                                    ? "Content type is not set"
+                                    : SetupRefusal(server, m_nPort, skipSslVerify ? "" : caFile);
     if (!refusal.empty()) {
         RefuseConnect(refusal);
         return false;
