@@ -18,12 +18,15 @@
 #include "GuidCacheRules.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
+#include "TqDebug.h"
 
 namespace {
 
 using vsgc::IsSafeName;
 using vsgc::kSeparator;
 using vsgc::kSeparatorLength;
+
+constexpr const char* kInitLabel = "bool JXVMGuidCache::Init()";
 
 // Read-write, create, truncate: the flags records have always been written with.
 constexpr int kWriteFlags = O_RDWR | O_CREAT | O_TRUNC;
@@ -89,14 +92,22 @@ bool JXVMGuidCache::Init() {
     // An empty name or ".." would make the job-results directory (or its parent) the cache,
     // and the sweep or the removal at expiry 0 would then take the job results with it.
     if (!IsSafeName(m_strCacheDirName)) {
+        TqDebug(nullptr).Error(kInitLabel, "Cache directory name [%s] is not a single file name",
+                               m_strCacheDirName.c_str());
         return false;
     }
     JXPI_CommClient client;
     JXPlatformInfo info;
     const std::string machine = info.getPhysicalMachine();
     if (machine.empty()) {
+        TqDebug(nullptr).Error(kInitLabel,
+                               "No machine name: [Platform] PhysicalMachine is set "
+                               "empty in the agent configuration, or the host has "
+                               "no name");
         return false;
     }
+    // A missing job-results directory is reported by the lookup itself, with the directory it
+    // looked for and the configuration it read (or why there was none).
     const char* jobResults = client.getJobResultsDirectory(machine.c_str());
     if (jobResults == nullptr) {
         return false;

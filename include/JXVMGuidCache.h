@@ -14,6 +14,23 @@
 /// which every cache object runs when it is destroyed. A lookup answers only from a record the
 /// sweep would keep: an expired record is a miss even before a sweep has removed it.
 ///
+/// What Init needs, none of which the library ships:
+///  - The agent configuration: the INI file named by the environment variable VSAGENT_CONFIG,
+///    or /etc/vsagent/agent.ini when the variable is unset or empty (a user who is not root
+///    points VSAGENT_CONFIG at a file of his own). It is read at every Init; a regular file of
+///    at most 1 MiB, anything else at the path counts as none. The keys read, each with its
+///    default when it or the whole file is missing: "PhysicalMachine" in section "Platform"
+///    (the host name), "JobResultsRoot" in "Platform" (/var/lib/vsagent/jobresults) and
+///    "nVMGuidCacheTime" in "VirtualServer" (the expiry above).
+///  - The machine's job-results directory, JobResultsRoot/PhysicalMachine, which must exist
+///    already. Init creates only the cache directory inside it, so the process must be allowed
+///    to write there (or in the cache directory, once it exists). Init does not try a write: a
+///    cache directory that cannot be created or written shows up as CacheGuid returning false.
+///
+/// A false Init writes one Error record saying why; for a missing job-results directory it
+/// names the directory looked for and the configuration read or, when none could be read, why,
+/// VSAGENT_CONFIG and the default path.
+///
 /// What the cache refuses, where a plain reading of the interface would touch the wrong files
 /// or store data that cannot come back:
 ///  - A key must be a file name: not empty, "." or "..", no "/" or NUL byte, at most 255 bytes.
@@ -49,10 +66,11 @@ public:
     /// Sweeps expired records, whatever the state.
     ~JXVMGuidCache();
 
-    /// Finds (and creates) the cache directory and reads the expiry. False, with nothing
-    /// changed, when the machine name is empty, the machine has no job-results directory or
-    /// the directory name is not a single file name. With the expiry at 0 the directory is
-    /// removed, records and all, and caching is off.
+    /// Finds (and creates) the cache directory and reads the expiry (see the class for the
+    /// configuration and the directory it needs). False, with nothing changed and one Error
+    /// record saying why, when the machine name is empty, the machine has no job-results
+    /// directory or the directory name is not a single file name. With the expiry at 0 the
+    /// directory is removed, records and all, and caching is off.
     bool Init();
 
     /// True when the record was written, or when caching is off and the record is valid.

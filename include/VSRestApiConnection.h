@@ -50,10 +50,19 @@ public:
     void enableDebug();
 
     /// Initialises the transport for m_strContentType (which must be set) and remembers the
-    /// server. skipSslVerify turns certificate checks off and ignores caFile; otherwise a
-    /// non-empty caFile names the CA bundle. A connect refused for want of a content type
-    /// changes nothing; any later failure leaves the connection unconnected (the transport has
-    /// lost its earlier settings), and requests fail until a connect succeeds.
+    /// server: a host name, an IPv4 address or an IPv6 address in brackets ("[::1]"), with a
+    /// ":port" only while m_nPort is 0 (computeUrl writes it as given). skipSslVerify turns
+    /// certificate checks off and ignores caFile; otherwise a non-empty caFile names the CA
+    /// bundle, a non-empty regular file this process may read.
+    ///
+    /// Refused before the transport's settings are touched, so that the earlier server,
+    /// transport and state hold: no content type; an empty server text, or one with a scheme
+    /// ("http://..."), a path ("/" or a backslash), a query, a fragment or user information
+    /// ("?", "#", "@"), a blank or a control character, an IPv6 address outside brackets or a
+    /// bad port; a CA file that cannot be read. Any later failure leaves the connection
+    /// unconnected (the transport has lost its earlier settings), and requests fail until a
+    /// connect succeeds. Every failure writes one Error line, and getLastCurlError() gives the
+    /// same text until the next request (getLastHttpStatus() 0).
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
     /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.
@@ -64,8 +73,9 @@ public:
     /// @anchor vsrest_requests
     /// The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
     /// True when the server answered with a status below 400; `response` then holds the body
-    /// (empty when there was none). False when the connection is not connected (nothing is sent
-    /// and `response` is left as it was), when the transport failed (refused, timed out, cut
+    /// (empty when there was none). False when the connection is not connected (nothing is sent,
+    /// `response` is left as it was, getLastCurlError() is "not connected: call connect()
+    /// first" and getLastHttpStatus() 0), when the transport failed (refused, timed out, cut
     /// off: `response` holds whatever body arrived, getLastCurlError() says why and
     /// getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
     /// error body the server sent, getLastHttpStatus() the status). Every failure writes the
@@ -100,13 +110,15 @@ public:
     /// 0-9 and `-._~` as "%XX"): the raw text is never handed back.
     std::string UrlEncode(const std::string& text);
 
-    /// The transport's most recent error text; empty when it has none, also when a request
-    /// failed before reaching the transport (not connected). Takes the request lock, so it waits
-    /// for a request under way on another thread.
+    /// The transport's most recent error text, empty when it has none; after a request refused
+    /// for want of a connect "not connected: call connect() first", after a failed connect its
+    /// reason (see connect()). Takes the request lock, so it waits for a request under way on
+    /// another thread.
     std::string getLastCurlError();
 
     /// The HTTP status of the last exchange (200, 404, ...); 0 when none came back (a transport
-    /// failure, or no request yet). Takes the request lock like getLastCurlError().
+    /// failure, a request or connect refused before the transport, or no request yet). Takes the
+    /// request lock like getLastCurlError().
     long getLastHttpStatus();
 
 protected:
@@ -239,6 +251,7 @@ private:
     class BodyLoanScope;
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
+    void RefuseConnect(const std::string& reason);
 
     int m_nRequestDepth;  // requests under way on this thread, nested ones included
 };

@@ -25,6 +25,22 @@
 /// A parser or document of your own must be released before the last CVSXMLParser and
 /// CVSXMLDocument go.
 ///
+/// Reading an attribute: hand its node to a matcher or a reader. This header includes what the
+/// DOM calls of a first client need (DOMAttr for getAttributeNode, DOMNamedNodeMap for
+/// getAttributes, DOMNodeList for getChildNodes and getElementsByTagName):
+/// @code
+///     CVSXMLParser xml;
+///     CVSXMLDocument document;
+///     if (document.Parse(R"(<vm id="vm-42" sizeMB="2048"/>)")) {
+///         xercesc::DOMElement* root = document.Root();
+///         std::string id;
+///         unsigned long long sizeMB = 0;
+///         xml.ParseFromAttributeValue(root->getAttributeNode(u"id"), "id", id);
+///         xml.ParseFromAttributeValue(root->getAttributeNode(u"sizeMB"), "sizeMB", sizeMB);
+///     }
+/// @endcode
+/// A missing attribute is a null node, which a matcher does not match: the field keeps its value.
+///
 /// Failures:
 ///  - No reader reports a status. A boolean text other than "true"/"false" (any letter case) is
 ///    logged as an error and reads as false. A bad date-time reads as whatever was parsed.
@@ -44,8 +60,14 @@
 #include <ctime>
 #include <string>
 
+// DOMAttr, DOMNamedNodeMap and DOMNodeList are what a client's first calls return
+// (getAttributeNode, getAttributes, getChildNodes): without them a DOMAttr* does not convert
+// to the DOMNode* the readers take, and the call does not compile.
+#include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/dom/DOMNodeList.hpp>
 #include <xercesc/util/XercesDefs.hpp>
 
 #include "TqDebug.h"

@@ -1,5 +1,11 @@
 #include "VSRestApiConnection.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +39,112 @@ constexpr const char* kUrlEncodeLabel =
     "std::string CVSRestApiConnection::UrlEncode(const string&)";
 
 constexpr size_t kQueryArgumentBuffer = 2048;
+
+constexpr const char* kNotConnected = "not connected: call connect() first";
+
+// A refused text as a log line shows it: control bytes as \xNN, so that it cannot forge a line
+// of its own.
+std::string Printable(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+// ":" and a port number in 1..65535, as a URL writes it.
+bool IsPortSuffix(const std::string& text) {
+    if (text.size() < 2 || text.size() > 6 || text[0] != ':' ||
+        text.find_first_not_of("0123456789", 1) != std::string::npos) {
+        return false;
+    }
+    const unsigned long port = std::stoul(text.substr(1));
+    return port >= 1 && port <= 65535;
+}
+
+// Why `server` cannot stand between the scheme and the port of a URL; null when it can.
+// computeUrl writes it as it is, so "http://h" would become "http://http://h", "h/api" would
+// move the base path and a blank or a control byte would split the request line.
+const char* ServerTextFault(const std::string& server, unsigned int port) {
+    if (server.empty()) {
+        return "it is empty";
+    }
+    if (server.find("://") != std::string::npos) {
+        return "it holds a scheme (m_bUseHttps chooses http or https)";
+    }
+    for (const char c : server) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) {
+            return "it holds a blank or a control character";
+        }
+    }
+    if (server.find_first_of("/\\") != std::string::npos) {
+        return "it holds a path (m_strBasePath and the resource make the path)";
+    }
+    if (server.find_first_of("?#@") != std::string::npos) {
+        return "it holds a query, a fragment or user information";
+    }
+    // What is left must be a host name or IPv4 address, or an IPv6 address whole in brackets,
+    // then an optional ":port".
+    const bool bracketed = server[0] == '[';
+    const size_t close = bracketed ? server.find(']') : 0;
+    size_t hostEnd = std::min(server.find(':'), server.size());
+    if (bracketed) {
+        hostEnd = close == std::string::npos || server.find(':') > close ? 0 : close + 1;
+    }
+    if (hostEnd == 0 || server.find_first_of("[]", bracketed ? hostEnd : 0) != std::string::npos) {
+        return "it is not a host name or address (an IPv6 address goes whole in brackets, as "
+               "[::1])";
+    }
+    const std::string rest = server.substr(hostEnd);
+    if (!rest.empty() && !IsPortSuffix(rest)) {
+        return "what follows the host is not \":\" and a port number (1-65535); an IPv6 address "
+               "goes whole in brackets, as [::1]";
+    }
+    if (!rest.empty() && port != 0) {
+        return "it names a port, and so does m_nPort";
+    }
+    return nullptr;
+}
+
+// Why the CA file cannot serve; empty when it can. libcurl reads it only at the first request,
+// which would then fail with a TLS error that does not name the file. Nothing is opened, so a
+// FIFO at the path cannot hang connect; the access check uses the effective ids, as the read
+// will.
+std::string CaFileFault(const std::string& caFile) {
+    struct stat info = {};
+    if (::stat(caFile.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "not a regular file";
+    }
+    if (::faccessat(AT_FDCWD, caFile.c_str(), R_OK, AT_EACCESS) != 0) {
+        return std::strerror(errno);
+    }
+    return info.st_size == 0 ? "empty" : "";
+}
+
+// Why connect must refuse `server` and `caFile` (empty: none to check); empty when it need not.
+std::string SetupRefusal(const std::string& server, unsigned int port, const std::string& caFile) {
+    if (const char* fault = ServerTextFault(server, port)) {
+        // User information may hold a password, which no log line may carry.
+        const size_t at = server.rfind('@');
+        const std::string shown = at == std::string::npos ? server : "***" + server.substr(at);
+        return "Server [" + Printable(shown) + "] refused: " + fault;
+    }
+    const std::string caFault = caFile.empty() ? std::string() : CaFileFault(caFile);
+    return caFault.empty() ? caFault
+                           : "CA file [" + Printable(caFile) + "] cannot be read: " + caFault;
+}
 
 // Every byte but RFC 3986's unreserved characters as %XX: what the transport's escaping gives.
 std::string PercentEncode(const std::string& text) {
@@ -129,8 +241,14 @@ void CVSRestApiConnection::enableDebug() {
 
 bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify,
                                    const std::string& caFile) {
-    if (m_strContentType.empty()) {
-        m_debug.Error(kConnectLabel, "Content type is not set");
+    // Under the request lock, where getLastCurlError reads the reason of a refusal.
+    JxCriticalSectionLock lock(&m_csLock);
+    // Refusals that touch nothing come first: the earlier server, transport and state hold.
+    const std::string refusal = m_strContentType.empty()
+                                    ? "Content type is not set"
+                                    : SetupRefusal(server, m_nPort, skipSslVerify ? "" : caFile);
+    if (!refusal.empty()) {
+        RefuseConnect(refusal);
         return false;
     }
     // From here on the transport has dropped its earlier settings (the CA file, verification),
@@ -144,20 +262,25 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
 
 bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::string& caFile) {
     if (!m_pCurl->JXLibCurlInit(m_strContentType.c_str(), skipSslVerify, false, nullptr)) {
-        m_debug.Error(kConnectLabel, "Failed to Initialize Curl Library");
+        RefuseConnect("Failed to Initialize Curl Library");
         return false;
     }
     if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
-        m_debug.Error(kConnectLabel, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+        RefuseConnect("Failed to set curl option:[CURLOPT_NOSIGNAL]");
         return false;
     }
     if (!skipSslVerify && !caFile.empty() &&
         !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, caFile)) {
-        m_debug.Error(kConnectLabel, "Failed to set curl option CURLOPT_CAINFO :[%s]",
-                      caFile.c_str());
+        RefuseConnect("Failed to set curl option CURLOPT_CAINFO :[" + caFile + "]");
         return false;
     }
     return true;
+}
+
+// The Error line, and the same text where a caller reads failures (getLastCurlError).
+void CVSRestApiConnection::RefuseConnect(const std::string& reason) {
+    m_debug.Error(kConnectLabel, "%s", reason.c_str());
+    m_pCurl->JXLibCurlSetError(reason.c_str());
 }
 
 bool CVSRestApiConnection::computeUrl(const std::string& server, const std::string& resource,
@@ -209,6 +332,7 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     if (!m_bConnected) {
         m_debug.Error(kSendReqLabel,
                       "Error:Connect module has to be called before making any queries.");
+        m_pCurl->JXLibCurlSetError(kNotConnected);  // no exchange: status 0, and the reason
         return false;
     }
     // Restored on every way out, so an outer request keeps its own marking after a nested one.

@@ -34,9 +34,9 @@ const char* JXPI_CommClient::getJobResultsDirectory(const char* machine) {
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         // The cache's Init fails on this without a word of its own: say what was looked for.
         TqDebug(nullptr).Error(kGetJobResultsLabel,
-                               "No job-results directory [%s] for machine [%s] (configuration "
-                               "[%s]); create it, or set [Platform] JobResultsRoot",
-                               path.c_str(), machine, vsplatform::AgentConfigPath().c_str());
+                               "No job-results directory [%s] for machine [%s] (%s); create it, "
+                               "or set [Platform] JobResultsRoot",
+                               path.c_str(), machine, vsplatform::AgentConfigSource().c_str());
         return nullptr;
     }
     m_strJobResultsDirectory = path;

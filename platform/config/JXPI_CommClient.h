@@ -7,7 +7,8 @@
 //    that directory exists; otherwise, and for a machine name that is not a single path
 //    component (null, empty, ".", "..", or containing "/"), the result is null. Nothing is
 //    created. A directory that does not exist is reported with one Error record naming it and
-//    the configuration file read.
+//    the configuration file read, or, when none could be read, why, VSAGENT_CONFIG and the
+//    default path.
 //  - The text stays valid until the next call on this object or its destruction; the caller
 //    copies it and never frees it.
 #pragma once

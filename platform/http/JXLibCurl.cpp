@@ -353,6 +353,11 @@ bool JXLibCurl::JXLibCurlUrlEscape(const std::string& text, std::string& escaped
     return true;
 }
 
+void JXLibCurl::JXLibCurlSetError(const char* reason) {
+    std::snprintf(m_szErrorBuffer, sizeof m_szErrorBuffer, "%s", reason != nullptr ? reason : "");
+    m_nHttpErrorCode = 0;
+}
+
 const char* JXLibCurl::GetHttpReqTypeString(HTTP_REQ_TYPE verb) {
     switch (verb) {
         case HTTP_REQ_GET:

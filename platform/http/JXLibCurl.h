@@ -136,6 +136,12 @@ public:
     /// Ends a loan of the body: GetHttpResponse(length, false) no longer reads the caller's
     /// string. Harmless when there is none.
     void JXLibCurlEndHttpResponseLoan();
+    // Not virtual, like the body hand-over above.
+    /// Records a failure found before any exchange (a connect its owner refused, a request made
+    /// before a connect): GetCurlErrorBuffer() answers `reason` (cut to CURL_ERROR_SIZE - 1
+    /// bytes; a null reason is the empty text) and GetHttpErrorCode() 0, until the next
+    /// exchange.
+    void JXLibCurlSetError(const char* reason);
     /// Percent-encodes every byte of `text` but letters, digits and "-._~" into `escaped`.
     /// False, `escaped` empty, when libcurl cannot (text too long, memory short).
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);

@@ -12,6 +12,9 @@
 //    the path (a link, a FIFO, a device, a larger file) counts as unreadable, without waiting
 //    for a writer.
 //  - AgentConfigPath() names the file the next read would take.
+//  - AgentConfigSource() says, for messages, where the settings come from: "configuration
+//    [PATH]" when the file reads; otherwise "no configuration: ..." naming the file, why it does
+//    not count, and VSAGENT_CONFIG (and, when the variable named the file, the default path).
 //  - ReadAgentSetting gives the value of `name` in `section`. A missing or unreadable file, a
 //    file the parser rejects (a line it cannot read, a duplicate section or name), or a missing
 //    section or name gives false and leaves `value` untouched.
@@ -28,5 +31,8 @@ bool ReadAgentSetting(const char* section, const char* name, std::string& value)
 
 // The path of the configuration file read now (for messages).
 std::string AgentConfigPath();
+
+// Where the settings come from now (for messages).
+std::string AgentConfigSource();
 
 }  // namespace vsplatform

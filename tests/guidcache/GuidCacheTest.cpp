@@ -53,6 +53,7 @@ struct InitCase {
     bool initOk;
     time_t expiry;  // probed by a sweep when initOk and non-zero
     std::vector<std::string> machineEntries;
+    const char* why = nullptr;  // what a false Init's one Error record says
 };
 
 TEST_F(GuidCache, InitFindsCreatesOrRemovesTheDirectory) {
@@ -69,12 +70,12 @@ TEST_F(GuidCache, InitFindsCreatesOrRemovesTheDirectory) {
         {"setting 600", std::nullopt, "nVMGuidCacheTime=600", "host01", true, 600, withDefault},
         {"not a number", std::nullopt, "nVMGuidCacheTime=ten", "host01", true, 864000, withDefault},
         {"setting 0", std::nullopt, "nVMGuidCacheTime=0", "host01", true, 0, {"old-job"}},
-        {"empty machine", std::nullopt, "", "", false, 0, withDefault},
-        {"no job results", std::nullopt, "", "host02", false, 0, withDefault},
-        {"empty dir name", std::string(""), "", "host01", false, 0, withDefault},
-        {"dot dir name", std::string("."), "", "host01", false, 0, withDefault},
-        {"parent dir name", std::string(".."), "", "host01", false, 0, withDefault},
-        {"nested dir name", std::string("a/b"), "", "host01", false, 0, withDefault},
+        {"empty machine", std::nullopt, "", "", false, 0, withDefault, "PhysicalMachine"},
+        {"no job results", std::nullopt, "", "host02", false, 0, withDefault, "(configuration ["},
+        {"empty dir name", std::string(""), "", "host01", false, 0, withDefault, "name []"},
+        {"dot dir name", std::string("."), "", "host01", false, 0, withDefault, "name [.]"},
+        {"parent dir name", std::string(".."), "", "host01", false, 0, withDefault, "name [..]"},
+        {"nested dir name", std::string("a/b"), "", "host01", false, 0, withDefault, "[a/b]"},
     };
     for (const InitCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -91,8 +92,11 @@ TEST_F(GuidCache, InitFindsCreatesOrRemovesTheDirectory) {
             c.dirName ? cache.emplace(*c.dirName) : cache.emplace();
             LogCapture log;
             ASSERT_EQ(cache->Init(), c.initOk);
-            if (std::string(c.label) == "no job results") {  // a false Init says why somewhere
+            if (!c.initOk) {  // a false Init says why
                 ASSERT_EQ(log.Errors().size(), 1u);
+                EXPECT_THAT(log.Errors()[0].message, ::testing::HasSubstr(c.why));
+            }
+            if (std::string(c.label) == "no job results") {
                 EXPECT_THAT(log.Errors()[0].message,
                             ::testing::AllOf(::testing::HasSubstr(m_strRoot + "/host02"),
                                              ::testing::HasSubstr("agent.ini")));

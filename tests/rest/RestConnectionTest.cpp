@@ -1,14 +1,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <locale>
 #include <string>
 
 #include "FakeTransport.h"
 #include "LogCapture.h"
 #include "RestLabels.h"
+#include "TempDir.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using namespace rest_labels;
 
@@ -16,6 +19,11 @@ namespace {
 
 class RestConnection : public ::testing::Test {
 protected:
+    // connect checks only that a CA file can be read; the fake transport reads nothing.
+    RestConnection() { std::ofstream(caFile) << "CA"; }
+
+    TempDir tmp;
+    const std::string caFile = tmp.File("ca.pem");
     LogCapture log;
     RecordingConnection conn;
 
@@ -72,6 +80,8 @@ TEST_F(RestConnection, RequestBeforeConnectSendsNothing) {
     EXPECT_EQ(records[0].function, kSendReq);
     EXPECT_EQ(records[0].message,
               "Error:Connect module has to be called before making any queries.");
+    EXPECT_EQ(conn.getLastCurlError(), "not connected: call connect() first");
+    EXPECT_EQ(conn.getLastHttpStatus(), 0);
 }
 
 TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
@@ -88,8 +98,8 @@ TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
          "Failed to Initialize Curl Library"},
         {"nosignal", [](RecordingConnection& c) { c.Curl().noSignalResult = false; }, "",
          "Failed to set curl option:[CURLOPT_NOSIGNAL]"},
-        {"cainfo", [](RecordingConnection& c) { c.Curl().caInfoResult = false; }, "/etc/ca.pem",
-         "Failed to set curl option CURLOPT_CAINFO :[/etc/ca.pem]"},
+        {"cainfo", [](RecordingConnection& c) { c.Curl().caInfoResult = false; }, caFile,
+         "Failed to set curl option CURLOPT_CAINFO :[" + caFile + "]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,6 +113,7 @@ TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
         EXPECT_EQ(records[0].kind, TqDebugRecord::Error);
         EXPECT_EQ(records[0].function, kConnect);
         EXPECT_EQ(records[0].message, c.message);
+        EXPECT_EQ(fresh.getLastCurlError(), c.message);
     }
 }
 
@@ -113,12 +124,12 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
     log.Clear();
 
     conn.SetContentType("application/xml");
-    ASSERT_TRUE(conn.connect("host", false, "/ca.pem"));
+    ASSERT_TRUE(conn.connect("host", false, caFile));
     EXPECT_THAT(conn.events, ElementsAre("Init application/xml verify", "IntOption NOSIGNAL=1",
-                                         "StringOption CAINFO=/ca.pem"));
+                                         "StringOption CAINFO=" + caFile));
     conn.events.clear();
-    ASSERT_TRUE(conn.connect("host", true, "/ca.pem"));  // skipping ignores the file silently
-    ASSERT_TRUE(conn.connect("host", false, ""));        // no file, no option
+    ASSERT_TRUE(conn.connect("host", true, "/nonexistent"));  // skipping ignores the file
+    ASSERT_TRUE(conn.connect("host", false, ""));             // no file, no option
     EXPECT_THAT(conn.events, ElementsAre("Init application/xml skip", "IntOption NOSIGNAL=1",
                                          "Init application/xml verify", "IntOption NOSIGNAL=1"));
     EXPECT_THAT(log.Records(), IsEmpty());
@@ -134,6 +145,67 @@ TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
     EXPECT_TRUE(conn.get("x", response, nullptr));
     EXPECT_EQ(conn.Curl().lastUrl, "http://first/x");
 
+    // So does a server text that is not a host (with its port) or a CA file that cannot be
+    // read: the Error line and getLastCurlError() say why.
+    conn.SetContentType("application/json");
+    conn.SetUrlParts(false, 8080, "");
+    std::ofstream(tmp.File("empty.pem")).close();
+    const struct {
+        std::string server;
+        std::string caFile;
+        std::string reason;
+    } refusals[] = {
+        {"http://127.0.0.1", "", "Server [http://127.0.0.1] refused: it holds a scheme"},
+        {"second/api", "", "it holds a path"},
+        {"second\\api", "", "it holds a path"},
+        {"sec ond", "", "a blank or a control character"},
+        {"second\r\nX: 1", "", "[second\\x0d\\x0aX: 1] refused: it holds a blank or a control"},
+        {"", "", "it is empty"},
+        {"second?a", "", "a query, a fragment or user information"},
+        {"second#a", "", "a query, a fragment or user information"},
+        {"http://u:pw@second", "", "Server [***@second] refused: it holds a scheme"},
+        {"u:pw@second", "", "Server [***@second] refused: it holds a query, a fragment or user"},
+        {"::1", "", "goes whole in brackets"},
+        {"[::1", "", "goes whole in brackets"},
+        {"[second]", "", "goes whole in brackets"},
+        {"a]b", "", "goes whole in brackets"},
+        {"fe80::1", "", "not \":\" and a port number"},
+        {"second:", "", "port number"},
+        {"second:0", "", "port number"},
+        {"second:65536", "", "port number"},
+        {"second:8443", "", "it names a port, and so does m_nPort"},
+        {"second", "/nonexistent/ca.pem",
+         "CA file [/nonexistent/ca.pem] cannot be read: No such file or directory"},
+        {"second", tmp.Path(), "cannot be read: not a regular file"},
+        {"second", tmp.File("empty.pem"), "cannot be read: empty"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.server + " " + r.caFile);
+        LogCapture capture;
+        conn.events.clear();
+        EXPECT_FALSE(conn.connect(r.server, false, r.caFile));
+        EXPECT_THAT(conn.events, IsEmpty()) << "the transport must not be touched";
+        EXPECT_TRUE(conn.Connected());
+        EXPECT_EQ(conn.Server(), "first");
+        ASSERT_EQ(capture.Errors().size(), 1u);
+        EXPECT_EQ(capture.Errors()[0].function, kConnect);
+        EXPECT_THAT(capture.Errors()[0].message, HasSubstr(r.reason));
+        EXPECT_EQ(conn.getLastCurlError(), capture.Errors()[0].message);
+        EXPECT_EQ(conn.getLastHttpStatus(), 0);
+    }
+    EXPECT_TRUE(conn.get("x", response, nullptr));
+    EXPECT_EQ(conn.Curl().lastUrl, "http://first:8080/x");
+    // What a URL's authority holds still connects, written as given.
+    conn.SetUrlParts(false, 0, "");
+    for (const std::string server : {"[::1]", "[fe80::1%25eth0]:8443", "second:8443", "10.0.0.2",
+                                     "b\xC3\xBC"
+                                     "cher.example",
+                                     "host_1.example"}) {
+        ASSERT_TRUE(conn.connect(server, false, caFile)) << server;
+        ASSERT_TRUE(conn.get("x", response, nullptr));
+        EXPECT_EQ(conn.Curl().lastUrl, "http://" + server + "/x");
+    }
+
     // Once the transport was re-initialised its earlier CA file and TLS settings are gone, so
     // the connection must not go on as if they held.
     const std::vector<std::function<void(FakeCurl&)>> failures = {
@@ -144,9 +216,10 @@ TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
     for (size_t i = 0; i < failures.size(); ++i) {
         SCOPED_TRACE(i);
         RecordingConnection fresh;
-        ASSERT_TRUE(fresh.connect("first", false, "/ca.pem"));
+        ASSERT_TRUE(fresh.connect("first", false, caFile));
+        ASSERT_TRUE(fresh.get("x", response, nullptr));
         failures[i](fresh.Curl());
-        EXPECT_FALSE(fresh.connect("second", false, "/other-ca.pem"));
+        EXPECT_FALSE(fresh.connect("second", false, caFile));
         EXPECT_FALSE(fresh.Connected());
         LogCapture capture;
         response = "untouched";
@@ -155,6 +228,8 @@ TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
         ASSERT_EQ(capture.Records().size(), 1u);
         EXPECT_EQ(capture.Records()[0].message,
                   "Error:Connect module has to be called before making any queries.");
+        EXPECT_EQ(fresh.getLastCurlError(), "not connected: call connect() first");
+        EXPECT_EQ(fresh.getLastHttpStatus(), 0) << "no answer came back";
     }
 }
 

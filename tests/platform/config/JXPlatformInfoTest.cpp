@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
+#include "LogCapture.h"
 #include "TempDir.h"
 
 namespace fs = std::filesystem;
@@ -54,6 +56,25 @@ TEST(JXPlatformInfo, ReadsTheConfigurationAtEveryCall) {
     }
     Plant(config, "[Platform]\nPhysicalMachine=a\nPhysicalMachine=b\n");  // rejected file
     EXPECT_STREQ(info.getPhysicalMachine(), host);
+
+    // With no configuration the record says why, and names the variable and the default path
+    // (a user who is not root cannot create the default file: the variable is the way out).
+    const struct {
+        std::string file;
+        const char* why;
+    } unusable[] = {{tmp.File("missing.ini"), "does not exist"},
+                    {tmp.File("root"), "is not a regular file"},
+                    {config, "is not INI text"}};
+    for (const auto& u : unusable) {
+        ::setenv("VSAGENT_CONFIG", u.file.c_str(), 1);
+        LogCapture log;
+        EXPECT_EQ(client.getJobResultsDirectory("vssupport-test-no-such-host"), nullptr);
+        ASSERT_EQ(log.Errors().size(), 1u) << u.file;
+        EXPECT_THAT(log.Errors()[0].message,
+                    ::testing::AllOf(::testing::HasSubstr("no configuration: [" + u.file +
+                                                          "], named by VSAGENT_CONFIG, " + u.why),
+                                     ::testing::HasSubstr("[/etc/vsagent/agent.ini]")));
+    }
     ::unsetenv("VSAGENT_CONFIG");
 }
 
