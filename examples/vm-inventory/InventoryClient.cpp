@@ -78,7 +78,7 @@ InventoryClient::InventoryClient(const HostEndpoint& endpoint, std::string user,
 
 bool InventoryClient::Open(bool skipSslVerify, const std::string& caFile) {
     if (!connect(m_strHost, skipSslVerify, caFile)) {
-        m_strLastError = "the HTTP transport could not be set up";
+        m_strLastError = "cannot connect to the host: " + getLastCurlError();
         return false;
     }
     return true;

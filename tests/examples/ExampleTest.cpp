@@ -100,6 +100,8 @@ TEST_F(VmInventory, FailuresGiveOneClearLineAndAnExitCode) {
         {"--password p --server http://127.0.0.1:" + std::to_string(UnusedPort()) + "/api", 2,
          "vm-inventory: logging in: cannot reach the host: Failed to connect"},
         {"--server ftp://host", 1, "vm-inventory: not a server URL: ftp://host\n"},
+        {"--ca-file /nonexistent/ca.pem", 2,
+         "vm-inventory: cannot connect to the host: CA file [/nonexistent/ca.pem] cannot be read"},
         {"--page-size 0", 1, ""},
     };
     // Root reads a file whatever its mode: only its owner tells another user's file apart.
