@@ -47,6 +47,14 @@ typedef enum _http_hdr_type_ {
     HTTP_HDR_STANDARD = 0,  ///< One whole "Name: value" line, sent as it is.
 } HTTP_HDR_TYPE;
 
+/// The bounds of the process's pool of idle connections (JXLibCurl::EnableConnectionPool).
+struct JXLibCurlPoolSettings {
+    /// Idle handles kept at most; parking one more closes the one parked longest ago.
+    size_t nMaxIdle = 8;
+    /// Seconds a handle may sit idle; an older one is closed instead of being handed out.
+    long nMaxIdleSeconds = 60;
+};
+
 class JXLibCurl {
 public:
     /// libcurl's write-callback form (CURLOPT_WRITEFUNCTION); its last argument is the object.
@@ -55,7 +63,8 @@ public:
     /// An object ready for requests with the defaults, no content type and the object's own
     /// body buffer. Throws std::bad_alloc when libcurl cannot make a handle.
     JXLibCurl();
-    /// Closes the handle and its connections.
+    /// Closes the handle and its connections, or parks them while the connection pool is on
+    /// (EnableConnectionPool).
     virtual ~JXLibCurl();
     /// Not copyable: the object owns its handle.
     JXLibCurl(const JXLibCurl&) = delete;
@@ -145,6 +154,23 @@ public:
     /// Percent-encodes every byte of `text` but letters, digits and "-._~" into `escaped`.
     /// False, `escaped` empty, when libcurl cannot (text too long, memory short).
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);
+
+    /// Keeps connections across objects, for the whole process: from this call on, an object's
+    /// destructor parks its libcurl handle, with its open connections, in a process-wide pool
+    /// instead of closing it, and a new object takes the handle parked last instead of making
+    /// one. libcurl reuses a parked connection only for a request with the same scheme, host,
+    /// port, TLS settings (CA file, verification) and credentials; any other opens its own.
+    /// The object taking a handle starts exactly as a new one: no header line, option, limit,
+    /// trace setting, error text, status or body of the object before reaches it. A handle
+    /// whose object turned on a cookie, alt-svc or HSTS store is closed, never parked. A
+    /// forked child never uses a connection of its parent's: the handles the child inherits
+    /// are closed without a byte sent or read on the parent's streams. Idle connections are
+    /// closed when the pool passes its bounds (checked whenever an object comes or goes) and
+    /// when the process exits. Calling it again changes the bounds. Thread-safe.
+    static void EnableConnectionPool(const JXLibCurlPoolSettings& settings = {});
+    /// Closes every idle connection and makes destroyed objects close theirs again (the
+    /// default). Thread-safe.
+    static void DisableConnectionPool();
 
     /// "GET", "POST", "PUT", "DELETE"; "UNKNOWN" for any other value. Never null.
     static const char* GetHttpReqTypeString(HTTP_REQ_TYPE verb);
