@@ -13,6 +13,11 @@
 /// Requests from several threads on one connection run one at a time. connect() and the
 /// members must be set up before requests are issued.
 ///
+/// A connection keeps its TCP/TLS connection open between requests. A process that makes a
+/// connection object per job keeps them across objects too once it calls
+/// JXLibCurl::EnableConnectionPool(): a destroyed object's transport then parks its open
+/// connections for the next object that talks to the same host with the same TLS settings.
+///
 /// The rules every hook keeps (its place in the request path, the lock it runs under, which
 /// results count) are under @ref vsrest_hooks "Hooks" below. A complete client is the sample
 /// in "Deriving a client" on the @ref index "main page" (the README).
