@@ -28,6 +28,12 @@ for deb in "${debs[@]}"; do
   echo "== $(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version)" \
     "$(dpkg-deb -f "$deb" Architecture) Multi-Arch: $(dpkg-deb -f "$deb" Multi-Arch)"
   echo "   Depends: $(dpkg-deb -f "$deb" Depends)"
+  # The libraries and their development files are co-installable across architectures.
+  case "$(dpkg-deb -f "$deb" Package):$(dpkg-deb -f "$deb" Multi-Arch)" in
+    lib*1:same | lib*-dev:same | *-doc:foreign | vssupport-tools:*) ;;
+    *) echo "   wrong Multi-Arch field"; exit 1 ;;
+  esac
+  [[ -z "$(dpkg-deb -f "$deb" Homepage)" ]] || { echo "   a Homepage field"; exit 1; }
 done
 package_file() { printf '%s\n' "${debs[@]}" | grep "/$1_"; }
 
