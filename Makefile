@@ -43,19 +43,22 @@ test-tsan: deps
 tidy: build
 	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform|tools)/([^/]+/)*[^/]*\.cpp$$'
 
-# The Debian packages libvssupport1, libvssupport-dev and vssupport-tools under
-# build/package/packages, then the test that unpacks them and builds against them.
+# The Debian packages (libvssupport1, libvssupport-dev, libvsplatform1, libvsplatform-dev,
+# vssupport-tools, libvssupport-doc) under build/package/packages, then the test that installs
+# them with apt into a scratch Debian root and builds against them there.
 package: deps
 	cmake --preset package $(CMAKE_ARGS)
-	cmake --build --preset package -j $(JOBS)
+	cmake --build --preset package -j $(JOBS) --target all docs
+	rm -rf build/package/packages  # no package of an earlier version beside the new ones
 	cd build/package && cpack
 	bash scripts/package-test.sh build/package README.md
 
-# The API reference from the public headers (Doxygen), HTML under build/default/docs/html;
-# fails on any undocumented public member.
-docs: deps
-	cmake --preset default $(CMAKE_ARGS)
-	cmake --build --preset default --target docs
+# The API reference from the public headers (Doxygen), HTML under build/docs/docs/html;
+# fails on any undocumented public member. Needs Doxygen and CMake only.
+docs:
+	bash scripts/install-deps.sh docs
+	cmake --preset docs
+	cmake --build --preset docs
 
 # Line and branch coverage of the library, from the whole suite.
 coverage: deps

@@ -20,7 +20,9 @@
 ///
 /// The rules every hook keeps (its place in the request path, the lock it runs under, which
 /// results count) are under @ref vsrest_hooks "Hooks" below. A complete client is the sample
-/// in "Deriving a client" on the @ref index "main page" (the README).
+/// in "Deriving a client" on the @ref index "main page" (the README, installed as
+/// /usr/share/doc/libvssupport-dev/README.md.gz), shipped ready to build in
+/// /usr/share/doc/libvssupport-dev/examples/.
 #pragma once
 
 #include <string>

@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests, the examples and the
-# benchmarks need. Safe to run again: apt is only touched when something is missing.
+# benchmarks need; `install-deps.sh docs`: only what the API reference needs (make docs).
+# Safe to run again: apt is only touched when something is missing.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
-  libcurl4-openssl-dev libssl-dev openssl
-  libxerces-c-dev
-  libboost1.81-dev libboost-json1.81-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libcpp-httplib-dev libcli11-dev libcurlpp-dev
-  clang-14 libclang-rt-14-dev clang-tidy-14
-  python3 valgrind
-  tzdata
-  gcovr
-  doxygen lintian man-db dpkg-dev file
-)
+if [ "${1:-}" = docs ]; then
+  packages=(doxygen cmake make)
+else
+  packages=(
+    cmake ninja-build g++ make pkg-config
+    libcurl4-openssl-dev libssl-dev openssl
+    libxerces-c-dev
+    libboost1.81-dev libboost-json1.81-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libcpp-httplib-dev libcli11-dev libcurlpp-dev
+    clang-14 libclang-rt-14-dev clang-tidy-14
+    python3 valgrind
+    tzdata
+    gcovr
+    doxygen lintian man-db dpkg-dev file
+    mmdebstrap
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

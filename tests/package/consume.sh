@@ -38,17 +38,34 @@ if grep -q -- '++14' "$work/consumer/build/compile_commands.json"; then
   exit 1
 fi
 
-# SameMajorVersion: a newer minor release or another major version is not this package.
-for wanted in 1.2 0.9 2.0; do
-  mkdir -p "$work/version-$wanted"
-  printf 'cmake_minimum_required(VERSION 3.25)\nproject(v NONE)\nfind_package(VSSupport %s REQUIRED)\n' \
-    "$wanted" >"$work/version-$wanted/CMakeLists.txt"
-  if cmake -S "$work/version-$wanted" -B "$work/version-$wanted/build" \
-      -DCMAKE_PREFIX_PATH="$prefix" >/dev/null 2>&1; then
-    echo "find_package(VSSupport $wanted) accepted the installed package"
+# SameMajorVersion, both sides, around the project's version: this release and an older minor
+# of its major (or the major alone) are accepted; a newer minor and another major are not. The
+# probe enables C++, as a client does: the package's own dependency lookups need a language,
+# and without one every request would fail, the accepted ones too.
+IFS=. read -r major minor _ <<<"$version"
+accepted=("$major.$minor" "$major.$((minor > 0 ? minor - 1 : minor))" "$major")
+refused=("$major.$((minor + 1))" "$((major + 1)).0")
+((major > 0)) && refused+=("$((major - 1)).$minor")
+probe() {
+  local wanted=$1 dir=$work/version-$1
+  mkdir -p "$dir"
+  printf 'cmake_minimum_required(VERSION 3.25)\nproject(v CXX)\nfind_package(VSSupport %s REQUIRED)\n' \
+    "$wanted" >"$dir/CMakeLists.txt"
+  cmake -S "$dir" -B "$dir/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$dir/log" 2>&1
+}
+for wanted in "${accepted[@]}"; do
+  probe "$wanted" || { cat "$work/version-$wanted/log"; echo "find_package(VSSupport $wanted) refused $version"; exit 1; }
+done
+for wanted in "${refused[@]}"; do
+  if probe "$wanted"; then
+    echo "find_package(VSSupport $wanted) accepted $version"
     exit 1
   fi
+  # Refused for its version, not for some other failure of the probe.
+  grep -q 'compatible with requested version "'"$wanted"'"' "$work/version-$wanted/log" ||
+    { cat "$work/version-$wanted/log"; echo "find_package(VSSupport $wanted) failed otherwise"; exit 1; }
 done
+echo "ok: find_package(VSSupport) accepts ${accepted[*]}, refuses ${refused[*]} (installed: $version)"
 grep -q '#define VSSUPPORT_VERSION_STRING "'"$version"'"' "$prefix/include/vssupport/VSSupportVersion.h" ||
   { echo "VSSupportVersion.h does not say $version"; exit 1; }
 
