@@ -1,7 +1,8 @@
 // JXLibCurl: the transport's life (init, option defaults and the checks of an option's type),
 // the header lists, the exchange, and the hand-over of the response body. Collecting the
 // response against its limits is JXLibCurlResponse.cpp's job, libcurl's trace
-// JXLibCurlTrace.cpp's; the state they share is JXLibCurlImpl.h (internal).
+// JXLibCurlTrace.cpp's, keeping handles between objects JXLibCurlPool.cpp's; the state they
+// share is JXLibCurlImpl.h (internal).
 //
 // Who owns the response body, and when. This is the most delicate contract of the transport:
 // the request path hands the body to its caller without a copy, while hooks that run after
@@ -31,7 +32,6 @@
 #include <climits>
 #include <cstdio>
 #include <initializer_list>
-#include <mutex>
 #include <new>
 
 #include "JXLibCurlImpl.h"
@@ -55,11 +55,6 @@ struct CurlFreeDeleter {
 };
 using CurlText = std::unique_ptr<char, CurlFreeDeleter>;
 
-void GlobalInitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types) {
     const curl_easyoption* info = curl_easy_option_by_id(option);
     if (info == nullptr) {
@@ -73,13 +68,33 @@ bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types
     return false;
 }
 
+// Stores libcurl keeps across curl_easy_reset: a handle that had one on must not serve the next
+// object, whose requests would carry the cookies or follow the redirections of this one's.
+void MarkIfStore(vsplatform::EasySession& easy, CURLoption option) {
+    switch (option) {
+        case CURLOPT_COOKIEFILE:
+        case CURLOPT_COOKIEJAR:
+        case CURLOPT_COOKIELIST:
+        case CURLOPT_COOKIESESSION:
+        case CURLOPT_ALTSVC:
+        case CURLOPT_ALTSVC_CTRL:
+        case CURLOPT_HSTS:
+        case CURLOPT_HSTS_CTRL:
+            easy.MarkPrivate();
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 // False when libcurl refuses the protocol restriction: the object must not then fetch URLs.
 bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool verbose) {
-    CURL* h = handle.get();
+    CURL* h = easy->Handle();
     // curl_easy_reset keeps the connection cache, so a repeated init does not drop keep-alive.
     curl_easy_reset(h);
+    easy->TrackSockets();
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, owner->m_szErrorBuffer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, verbose ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
@@ -98,7 +113,7 @@ bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool v
 }
 
 void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
-    CURL* h = handle.get();
+    CURL* h = easy->Handle();
     // The trace goes through the log, which masks secrets, instead of to stderr; it is set
     // always, so that CURLOPT_VERBOSE set later through the option setter is traced the same.
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Impl::TraceCallback);
@@ -117,7 +132,7 @@ void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
 // Every verb sets the same four options, so nothing of the previous request survives on the
 // reused handle (libcurl keeps a custom method or a POST body otherwise).
 void JXLibCurl::Impl::PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length) {
-    CURL* h = handle.get();
+    CURL* h = easy->Handle();
     if (verb == HTTP_REQ_GET) {
         // HTTPGET last: setting POSTFIELDS, even to null, switches the handle back to POST.
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
@@ -161,7 +176,7 @@ curl_slist* JXLibCurl::Impl::BuildRequestHeaders() {
 
 CURLcode JXLibCurl::Impl::Perform(HTTP_REQ_TYPE verb, const char* url, const void* body,
                                   unsigned long length) {
-    CURL* h = handle.get();
+    CURL* h = easy->Handle();
     curl_easy_setopt(h, CURLOPT_URL, url != nullptr ? url : "");
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, BuildRequestHeaders());
     PrepareVerb(verb, body, length);
@@ -186,15 +201,28 @@ bool JXLibCurl::Impl::JudgeStatus(long status, char* error, size_t capacity) {
 }
 
 JXLibCurl::JXLibCurl() : m_pImpl(std::make_unique<Impl>()) {
-    GlobalInitOnce();
-    m_pImpl->handle.reset(curl_easy_init());
-    if (!m_pImpl->handle) {
-        throw std::bad_alloc();
+    auto& pool = vsplatform::ConnectionPool::Instance();  // initialises libcurl first
+    m_pImpl->easy = pool.Take();
+    if (!m_pImpl->easy) {
+        m_pImpl->easy = vsplatform::EasySession::Make();
+        if (!m_pImpl->easy) {
+            throw std::bad_alloc();
+        }
     }
     m_pImpl->ApplyDefaults(this, false, false);
 }
 
-JXLibCurl::~JXLibCurl() = default;
+JXLibCurl::~JXLibCurl() {
+    vsplatform::ConnectionPool::Instance().Park(std::move(m_pImpl->easy));
+}
+
+void JXLibCurl::EnableConnectionPool(const JXLibCurlPoolSettings& settings) {
+    vsplatform::ConnectionPool::Instance().Enable(settings);
+}
+
+void JXLibCurl::DisableConnectionPool() {
+    vsplatform::ConnectionPool::Instance().Disable();
+}
 
 bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool verbose,
                               WriteCallback writeCallback) {
@@ -214,14 +242,15 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const i
     if (!OptionHasType(option, {CURLOT_LONG, CURLOT_VALUES})) {
         return false;
     }
-    return curl_easy_setopt(m_pImpl->handle.get(), option, static_cast<long>(value)) == CURLE_OK;
+    MarkIfStore(*m_pImpl->easy, option);
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, static_cast<long>(value)) == CURLE_OK;
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value) {
     if (!OptionHasType(option, {CURLOT_OFF_T})) {
         return false;
     }
-    return curl_easy_setopt(m_pImpl->handle.get(), option, value) == CURLE_OK;
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value) == CURLE_OK;
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
@@ -229,8 +258,9 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
     if (!OptionHasType(option, {CURLOT_STRING})) {
         return false;
     }
+    MarkIfStore(*m_pImpl->easy, option);
     // libcurl copies string options, so the caller's string need not outlive the call.
-    return curl_easy_setopt(m_pImpl->handle.get(), option, value.c_str()) == CURLE_OK;
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value.c_str()) == CURLE_OK;
 }
 
 bool JXLibCurl::JXLibCurlFreeHttpHeaderList() {
@@ -283,7 +313,7 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
 
     const CURLcode rc = d.Perform(verb, url, body, length);
     long status = 0;
-    curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(d.easy->Handle(), CURLINFO_RESPONSE_CODE, &status);
     m_nHttpErrorCode = status;
     if (d.stopped != Impl::Stop::None) {
         d.DescribeStop(m_szErrorBuffer, sizeof m_szErrorBuffer);

@@ -41,7 +41,7 @@ size_t JXLibCurl::Impl::Collect(std::string& into, size_t limit, Stop overflow, 
 // leaves this buffer with whatever capacity that string had) is not grown piece by piece.
 void JXLibCurl::Impl::ReserveBody() {
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
+    if (curl_easy_getinfo(easy->Handle(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
             CURLE_OK ||
         announced <= 0) {
         return;

@@ -1,6 +1,7 @@
 // The transport's state, shared by the files that carry its jobs: JXLibCurl.cpp (init and
 // options, header lists, the exchange, the body hand-over), JXLibCurlResponse.cpp (collecting
 // the response against its limits) and JXLibCurlTrace.cpp (libcurl's trace into the log).
+// The handle itself, and the pool that keeps it between objects, are JXLibCurlPool.h's.
 // Internal to vsplatform: not installed.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "JXLibCurl.h"
+#include "JXLibCurlPool.h"
 
 // Hidden: these types, and the templates instantiated over them, stay out of the library's
 // exported symbols.
@@ -22,13 +24,6 @@ namespace vsplatform {
 // Generous for the agent's largest documents, and still far from exhausting the process.
 constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
 constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
-
-struct [[gnu::visibility("hidden")]] EasyDeleter{void operator()(CURL* handle)
-                                                     const {curl_easy_cleanup(handle);
-}  // namespace vsplatform
-}
-;
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
 // The header lines a request's hooks appended. Freeing the list only forgets the lines: their
 // strings keep their storage, so that the lines appended anew for every request reuse it
@@ -77,7 +72,7 @@ private:
 }  // namespace vsplatform
 
 struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
-    vsplatform::EasyHandle handle;
+    vsplatform::EasyPtr easy;  // never null
     vsplatform::HeaderLines headers;
     std::vector<vsplatform::HeaderLines> savedHeaders;  // set aside by push, innermost last
     // The list libcurl reads during a request, built over the lines above without copying
