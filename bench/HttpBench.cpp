@@ -2,6 +2,10 @@
 // beside a raw libcurl easy handle reused the same way, and beside the two peer clients
 // (cpp-httplib's client with keep-alive, curlpp), all on the same server and bodies.
 //
+// http_new_object makes a new library connection object per iteration (connect, one GET of
+// 1 KiB): /lib closes its connection with the object, /lib_pooled runs with the transport's
+// connection pool on, so that each object takes the connection the one before parked.
+//
 // Every client sends the same header lines as the library (Content-Type, Accept-Language,
 // User-Agent; libcurl clients also drop "Expect:") and sets the URL for every request.
 //
@@ -76,6 +80,16 @@ public:
                                std::string& response) {
     return exchange.post ? connection.post(exchange.resource, PostBody(), response, nullptr)
                          : connection.get(exchange.resource, response, nullptr);
+}
+
+[[gnu::noinline]] bool LibNewObjectPass(std::string& response) {
+    BenchConnection connection(false);
+    return connection.connect("127.0.0.1", false, "") &&
+           connection.get(kGet1k.resource, response, nullptr);
+}
+
+void LibNewObject(benchmark::State& state, bool pooled) {
+    vsbench::NewObjectRequests(state, pooled, kGet1k.expected, &LibNewObjectPass);
 }
 
 // The log opens the file at its first call, which may not have happened yet.
@@ -242,6 +256,8 @@ void RegisterAll() {
                   3);
         WallClock(benchmark::RegisterBenchmark((name + "/curlpp").c_str(), Curlpp, w.exchange), 3);
     }
+    WallClock(benchmark::RegisterBenchmark("http_new_object/lib", LibNewObject, false), 2);
+    WallClock(benchmark::RegisterBenchmark("http_new_object/lib_pooled", LibNewObject, true), 2);
     WallClock(benchmark::RegisterBenchmark("get_1KiB_exchange_log/lib", Lib, kGet1k, true), 3);
     WallClock(benchmark::RegisterBenchmark("post_4KiB_exchange_log/lib", Lib, kPost4k, true), 3);
     WallClock(benchmark::RegisterBenchmark("memory_requests/lib", Memory), 1, 1)

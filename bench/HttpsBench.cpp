@@ -8,7 +8,9 @@
 //                      each job makes its own client (TCP connect, full handshake, CA file)
 //
 // Each runs the library, a raw libcurl easy handle with the library's options and cpp-httplib's
-// SSLClient. https_new_object/raw_shared is raw libcurl with its TLS session cache shared
+// SSLClient. https_new_object/lib_pooled is the library with the transport's connection pool
+// on for its run: each new object takes the handle the one before parked, with its verified
+// connection. https_new_object/raw_shared is raw libcurl with its TLS session cache shared
 // between the new handles (CURLSH with CURL_LOCK_DATA_SSL_SESSION only): it measures what a
 // process-wide session cache would save, and reports whether the server resumed the session.
 //
@@ -80,15 +82,8 @@ void LibKept(benchmark::State& state) {
     return connection.Connect() && connection.get(kResource, response, nullptr);
 }
 
-void LibNewObject(benchmark::State& state) {
-    std::string response;
-    for (auto _ : state) {
-        if (!LibNewObjectPass(response)) {
-            state.SkipWithError("request failed");
-            return;
-        }
-    }
-    vsbench::FinishRequests(state, kExpected, response.size());
+void LibNewObject(benchmark::State& state, bool pooled) {
+    vsbench::NewObjectRequests(state, pooled, kExpected, &LibNewObjectPass);
 }
 
 // ---- raw libcurl ----
@@ -315,7 +310,8 @@ void RegisterAll() {
     WallClock(benchmark::RegisterBenchmark("https_get_1KiB/lib", LibKept), 3);
     WallClock(benchmark::RegisterBenchmark("https_get_1KiB/raw", RawKept), 3);
     WallClock(benchmark::RegisterBenchmark("https_get_1KiB/httplib", HttplibKept), 3);
-    WallClock(benchmark::RegisterBenchmark("https_new_object/lib", LibNewObject), 2);
+    WallClock(benchmark::RegisterBenchmark("https_new_object/lib", LibNewObject, false), 2);
+    WallClock(benchmark::RegisterBenchmark("https_new_object/lib_pooled", LibNewObject, true), 2);
     WallClock(benchmark::RegisterBenchmark("https_new_object/raw", RawNewObject, false), 2);
     WallClock(benchmark::RegisterBenchmark("https_new_object/httplib", HttplibNewObject), 2);
     WallClock(benchmark::RegisterBenchmark("https_new_object/raw_shared", RawNewObject, true), 2);

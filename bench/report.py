@@ -146,6 +146,17 @@ def main(paths):
     pair("1 https new object + get 1 KiB", "req/s", rate(r, "https_new_object", "lib"), raw_new,
          None, [("httplib", rate(r, "https_new_object", "httplib"))],
          [session_cache_note(r, raw_new)])
+    # The connection pool: a new object per request should cost at most twice a request on a
+    # kept connection, and win at least tenfold over a new object that connects anew.
+    for scheme, kept, label in (("https", "https_get_1KiB", "1 https new object + get 1 KiB"),
+                                ("http", "get_1KiB", "1 new object + get 1 KiB")):
+        pooled = rate(r, scheme + "_new_object", "lib_pooled")
+        unpooled = rate(r, scheme + "_new_object", "lib")
+        if scheme == "http":
+            pair(label + " (raw: kept connection)", "req/s", unpooled, rate(r, kept, "lib"), None)
+        pair(label + ", pooled (raw: kept connection)", "req/s", pooled, rate(r, kept, "lib"),
+             0.50)
+        pair(label + ", pooled (raw: not pooled)", "req/s", pooled, unpooled, 10.0)
     pair("2 get 1 KiB, exchange log on (raw: log off)", "req/s",
          rate(r, "get_1KiB_exchange_log", "lib"), rate(r, "get_1KiB", "lib"), 0.95)
     pair("2 post 4 KiB, exchange log on (raw: log off)", "req/s",

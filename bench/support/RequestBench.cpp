@@ -3,6 +3,7 @@
 #include <string>
 
 #include "BenchMain.h"
+#include "JXLibCurl.h"
 
 namespace vsbench {
 
@@ -10,6 +11,26 @@ const char* const kLibraryHeaderLines[3] = {"Content-Type: application/json",
                                             "Accept-Language: en_US", "User-Agent: curl/7.32.0"};
 
 namespace {
+
+// The process's connection pool, on for the life of this object when asked for.
+class PoolSwitch {
+public:
+    explicit PoolSwitch(bool on) : m_bOn(on) {
+        if (m_bOn) {
+            JXLibCurl::EnableConnectionPool();
+        }
+    }
+    ~PoolSwitch() {
+        if (m_bOn) {
+            JXLibCurl::DisableConnectionPool();
+        }
+    }
+    PoolSwitch(const PoolSwitch&) = delete;
+    PoolSwitch& operator=(const PoolSwitch&) = delete;
+
+private:
+    bool m_bOn;
+};
 
 // On failure curl_slist_append leaves the list as it was, still ours to free.
 void Append(SlistPtr& list, const char* line) {
@@ -38,6 +59,23 @@ size_t AppendBody(char* data, size_t size, size_t count, void* target) {
 benchmark::internal::Benchmark* WallClock(benchmark::internal::Benchmark* b, int smokeIterations,
                                           int fullIterations) {
     return Configure(b, smokeIterations, fullIterations)->UseRealTime();
+}
+
+void NewObjectRequests(benchmark::State& state, bool pooled, size_t expected,
+                       bool (*pass)(std::string& response)) {
+    const PoolSwitch pool(pooled);
+    std::string response;
+    if (!pass(response)) {
+        state.SkipWithError("request failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (!pass(response)) {
+            state.SkipWithError("request failed");
+            return;
+        }
+    }
+    FinishRequests(state, expected, response.size());
 }
 
 void FinishRequests(benchmark::State& state, size_t expected, size_t lastLength,
