@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "CLoFile.h"
@@ -31,10 +32,48 @@ constexpr int64_t kFutureTolerance = 60;
 
 // A name that stays inside the directory it is appended to: one path component, neither the
 // directory itself nor its parent, and short enough for the file system to take. Keys and the
-// cache directory name must both be such names.
+// cache directory name must both be such names. Which rule a name breaks, for a person to
+// read after "the key "; null when it is safe.
+inline const char* NameFault(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") {
+        return "must not be empty, '.' or '..'";
+    }
+    if (name.find('/') != std::string::npos) {
+        return "must not contain '/'";
+    }
+    if (name.find('\0') != std::string::npos) {
+        return "must not contain a NUL byte";
+    }
+    return name.size() > NAME_MAX ? "is longer than 255 bytes" : nullptr;
+}
+static_assert(NAME_MAX == 255, "the text above names the limit");
+
 inline bool IsSafeName(const std::string& name) {
-    return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+    return NameFault(name) == nullptr;
+}
+
+// Which rule a record to store breaks; empty when it keeps them all. The first two fields are
+// cut at their first separator, no field survives a NUL byte, and a record longer than a
+// lookup reads is never found again.
+inline std::string RecordFault(const std::string& first, const std::string& second,
+                               const std::string& third) {
+    const size_t size = first.size() + second.size() + third.size() + 2 * kSeparatorLength;
+    if (size > kMaxRecordSize) {
+        return "the record would take " + std::to_string(size) + " bytes, more than " +
+               std::to_string(kMaxRecordSize);
+    }
+    if (first.find(kSeparator) != std::string::npos) {
+        return "FIRST contains the separator \"0x17\"";
+    }
+    if (second.find(kSeparator) != std::string::npos) {
+        return "SECOND contains the separator \"0x17\"";
+    }
+    for (const std::string* field : {&first, &second, &third}) {
+        if (field->find('\0') != std::string::npos) {
+            return "a field contains a NUL byte";
+        }
+    }
+    return std::string();
 }
 
 // Age in seconds at `now` of an entry stamped `stamp`: 0 for a stamp up to the tolerance ahead

@@ -35,17 +35,6 @@ constexpr int kWriteFlags = O_RDWR | O_CREAT | O_TRUNC;
 // back is skipped by trying the next counter value.
 constexpr int kTempNameAttempts = 16;
 
-// The first two fields are cut at their first separator, no field survives a NUL byte, and a
-// record longer than a lookup reads is never found again.
-bool IsStorableRecord(const std::string& first, const std::string& second,
-                      const std::string& third) {
-    return first.size() + second.size() + third.size() + 2 * kSeparatorLength <=
-               vsgc::kMaxRecordSize &&
-           first.find(kSeparator) == std::string::npos &&
-           second.find(kSeparator) == std::string::npos && first.find('\0') == std::string::npos &&
-           second.find('\0') == std::string::npos && third.find('\0') == std::string::npos;
-}
-
 // Backdates the entry itself to the epoch, which every sweep counts as expired. Best effort:
 // a file of another user keeps its time and simply ages out.
 void MarkExpired(const std::string& path) {
@@ -130,7 +119,7 @@ bool JXVMGuidCache::Init() {
 
 bool JXVMGuidCache::CacheGuid(const std::string& key, const std::string& first,
                               const std::string& second, const std::string& third) {
-    if (!IsSafeName(key) || !IsStorableRecord(first, second, third)) {
+    if (!IsSafeName(key) || !vsgc::RecordFault(first, second, third).empty()) {
         return false;
     }
     if (m_nCacheTime == 0) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -66,30 +65,12 @@ int Unlisted(const CacheLocation& where, int error) {
 }
 
 // Which of the cache's rules a record to store breaks, or empty when it keeps them all (the
-// cache then refused it for the write itself). The same rules as CacheGuid's, in its order;
-// its NUL check has no case here, as no argument of a command line holds a NUL byte.
+// cache then refused it for the write itself).
 std::string BrokenRule(const Options& o) {
-    const std::string& key = o.key;
-    if (!vsgc::IsSafeName(key)) {
-        if (key.empty() || key == "." || key == "..") {
-            return "the key must not be empty, '.' or '..'";
-        }
-        return key.size() > NAME_MAX
-                   ? "the key is longer than " + std::to_string(NAME_MAX) + " bytes"
-                   : std::string("the key must not contain '/'");
+    if (const char* fault = vsgc::NameFault(o.key)) {
+        return std::string("the key ") + fault;
     }
-    const size_t size =
-        o.first.size() + o.second.size() + o.third.size() + 2 * vsgc::kSeparatorLength;
-    if (size > vsgc::kMaxRecordSize) {
-        return "the record would take " + std::to_string(size) + " bytes, more than " +
-               std::to_string(vsgc::kMaxRecordSize);
-    }
-    for (const auto& [name, field] : {std::pair{"FIRST", &o.first}, {"SECOND", &o.second}}) {
-        if (field->find(vsgc::kSeparator) != std::string::npos) {
-            return std::string(name) + " contains the separator \"" + vsgc::kSeparator + "\"";
-        }
-    }
-    return std::string();
+    return vsgc::RecordFault(o.first, o.second, o.third);
 }
 
 // Everything but the read-only commands needs a live cache object.
