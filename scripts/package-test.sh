@@ -71,7 +71,7 @@ in_scratch_root() {
   cp "${debs[@]}" "$here/../tests/package/in-root.sh" "$here/../tests/package/sample.sh" "$pass/"
   mapfile -t sources < <(debian_sources)
   echo "== a scratch $codename root (mmdebstrap), apt from: ${sources[*]}"
-  local started=$SECONDS
+  local started=$SECONDS made=0
   # The archives stay in the root's apt cache (download/empty, essential/unlink skipped) and go
   # to BUILD_DIR/apt-cache before the purge; the packages under test are not kept. A root that
   # is thrown away needs no fsync from dpkg.
@@ -86,11 +86,13 @@ in_scratch_root() {
       --customize-hook="sync-out /var/cache/apt/archives '$cache'" \
       --customize-hook='chroot "$1" bash /tmp/pass/in-root.sh purge /tmp/pass' \
       "$codename" /dev/null "${sources[@]}"; then
-    rm -f "$cache"/libvssupport* "$cache"/libvsplatform* "$cache"/vssupport-tools*
+    made=1
+  fi
+  rm -f "$cache"/libvssupport* "$cache"/libvsplatform* "$cache"/vssupport-tools*
+  if ((made)); then
     echo "ok: the scratch root, from its making to the purge, in $((SECONDS - started)) s"
     return 0
   fi
-  rm -f "$cache"/libvssupport* "$cache"/libvsplatform* "$cache"/vssupport-tools*
   # A failure after the root was made is the packages'; before, the machine's.
   [[ ! -e "$work/root-made" ]] || { echo "the packages failed in the scratch root"; exit 1; }
   return 1
@@ -106,14 +108,12 @@ unpacked() {
 }
 
 reason=$(no_root_reason)
+if [[ -z "$reason" ]] && ! in_scratch_root; then
+  reason="mmdebstrap could not make the scratch root on this machine (its output is above)"
+fi
 if [[ -n "$reason" ]]; then
   echo "== NOT INSTALLED THE DEBIAN WAY: $reason; the packages are unpacked with dpkg-deb -x" \
     "instead (no dependency resolved, no purge checked)"
-  unpacked
-elif ! in_scratch_root; then
-  echo "== NOT INSTALLED THE DEBIAN WAY: mmdebstrap could not make the scratch root on this" \
-    "machine (its output is above); the packages are unpacked with dpkg-deb -x instead" \
-    "(no dependency resolved, no purge checked)"
   unpacked
 fi
 
