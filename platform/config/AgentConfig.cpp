@@ -47,22 +47,26 @@ std::string AgentConfigPath() {
     return path != nullptr && *path != '\0' ? path : kDefaultAgentConfigPath;
 }
 
-std::string AgentConfigSource() {
-    const std::string path = AgentConfigPath();
+const char* AgentConfigFault() {
     boost::property_tree::ptree tree;
-    const char* fault = "cannot be read";
     switch (ReadConfig(tree)) {
         case ConfigRead::Done:
-            return "configuration [" + path + "]";
+            return nullptr;
         case ConfigRead::Missing:
-            fault = "does not exist";
-            break;
+            return "does not exist";
         case ConfigRead::Unreadable:
-            fault = "is not a regular file of at most 1 MiB that this process may read";
-            break;
+            return "is not a regular file of at most 1 MiB that this process may read";
         case ConfigRead::Malformed:
-            fault = "is not INI text (a line the parser cannot read, a duplicate name)";
-            break;
+            return "is not INI text (a line the parser cannot read, a duplicate name)";
+    }
+    return "cannot be read";
+}
+
+std::string AgentConfigSource() {
+    const std::string path = AgentConfigPath();
+    const char* fault = AgentConfigFault();
+    if (fault == nullptr) {
+        return "configuration [" + path + "]";
     }
     // A user who is not root usually cannot create the default file, so the variable is the
     // way out the text must name.

@@ -12,7 +12,8 @@
 //    the path (a link, a FIFO, a device, a larger file) counts as unreadable, without waiting
 //    for a writer.
 //  - AgentConfigPath() names the file the next read would take.
-//  - AgentConfigSource() says, for messages, where the settings come from: "configuration
+//  - AgentConfigFault() says why the file does not count ("does not exist", ...), null when it
+//    reads; AgentConfigSource() says, for messages, where the settings come from: "configuration
 //    [PATH]" when the file reads; otherwise "no configuration: ..." naming the file, why it does
 //    not count, and VSAGENT_CONFIG (and, when the variable named the file, the default path).
 //  - ReadAgentSetting gives the value of `name` in `section`. A missing or unreadable file, a
@@ -31,6 +32,9 @@ bool ReadAgentSetting(const char* section, const char* name, std::string& value)
 
 // The path of the configuration file read now (for messages).
 std::string AgentConfigPath();
+
+// Why no setting can come from the file now, for a message after its path; null when it reads.
+const char* AgentConfigFault();
 
 // Where the settings come from now (for messages).
 std::string AgentConfigSource();

@@ -256,11 +256,17 @@ TEST_F(CacheTool, NoCacheHereIsExitThree) {
     const CommandResult bare = RunCommand("env -u TQDEBUG_FILE " + lost);
     EXPECT_EQ(bare.exitCode, 3);
     if (!std::filesystem::exists("/var/lib/vsagent/jobresults")) {
-        EXPECT_EQ(bare.err, "vsguidcache: no cache here: no configuration file " + none +
-                                " (name one with --config or VSAGENT_CONFIG), and machine '" +
+        EXPECT_EQ(bare.err, "vsguidcache: no cache here: the configuration file " + none +
+                                " does not exist (name one with --config or VSAGENT_CONFIG), and "
+                                "machine '" +
                                 HostName() +
                                 "' has no job-results directory under the "
                                 "default root\n");
+        // A file that is there but not read sends the cache to the default root too.
+        std::ofstream(none) << "[Platform\n";
+        EXPECT_THAT(RunCommand("env -u TQDEBUG_FILE " + lost).err,
+                    HasSubstr("the configuration file " + none + " is not INI text"));
+        std::filesystem::remove(none);
         EXPECT_THAT(RunCommand("env -u TQDEBUG_FILE " + lost + " --verbose").err,
                     HasSubstr("JXPI_CommClient::getJobResultsDirectory"));
         EXPECT_EQ(RunCommand("TQDEBUG_FILE=" + Quote(log) + " " + lost).err, bare.err);

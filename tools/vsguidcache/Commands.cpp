@@ -1,6 +1,5 @@
 #include "Commands.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,10 +37,9 @@ int SwitchedOff() {
 // of the path it looked for goes to the log; the operator's line says what to change.
 int NoJobResults(const CacheLocation& where) {
     const std::string config = vsplatform::AgentConfigPath();
-    struct stat info {};
     const std::string machine = "machine '" + where.machine + "' has no job-results directory";
-    if (::stat(config.c_str(), &info) != 0 && errno == ENOENT) {
-        return Fail(kNoCache, "no cache here: no configuration file " + config +
+    if (const char* fault = vsplatform::AgentConfigFault()) {
+        return Fail(kNoCache, "no cache here: the configuration file " + config + " " + fault +
                                   " (name one with --config or " +
                                   vsplatform::kAgentConfigVariable + "), and " + machine +
                                   " under the default root");
