@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # Extra configuration for the builds, e.g. CMAKE_ARGS=-DVSSUPPORT_WARNINGS_AS_ERRORS=ON (CI).
 CMAKE_ARGS ?=
 
-.PHONY: deps test test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke package docs clean
+.PHONY: deps test test-contract test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke package docs clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -14,6 +14,12 @@ build: deps
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+# The library and the suites that apply on any platform, built on the contract platform
+# (tests/contract-platform: only the platform calls the library may make), in build/contract;
+# then that platform's conformance report, which never fails the target.
+test-contract: deps
+	JOBS=$(JOBS) bash scripts/contract-platform.sh $(CMAKE_ARGS)
 
 # The example client against its embedded host API, twice: the second run answers the VMs'
 # placement from the GUID cache that the first one filled.

@@ -15,9 +15,11 @@
 #include "CLoError.h"
 #include "CLoFile.h"
 #include "CLoPath.h"
+#include "CacheFiles.h"
 #include "GuidCacheRules.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
+#include "LibraryLog.h"
 #include "TqDebug.h"
 
 namespace {
@@ -81,24 +83,28 @@ bool JXVMGuidCache::Init() {
     // An empty name or ".." would make the job-results directory (or its parent) the cache,
     // and the sweep or the removal at expiry 0 would then take the job results with it.
     if (!IsSafeName(m_strCacheDirName)) {
-        TqDebug(nullptr).Error(kInitLabel, "Cache directory name [%s] is not a single file name",
-                               m_strCacheDirName.c_str());
+        TqDebug log(nullptr);
+        vslog::Error(log, kInitLabel, "Cache directory name [%s] is not a single file name",
+                     m_strCacheDirName.c_str());
         return false;
     }
     JXPI_CommClient client;
     JXPlatformInfo info;
     const std::string machine = info.getPhysicalMachine();
     if (machine.empty()) {
-        TqDebug(nullptr).Error(kInitLabel,
-                               "No machine name: [Platform] PhysicalMachine is set "
-                               "empty in the agent configuration, or the host has "
-                               "no name");
+        TqDebug log(nullptr);
+        vslog::Error(log, kInitLabel,
+                     "No machine name: [Platform] PhysicalMachine is set empty in the agent "
+                     "configuration, or the host has no name");
         return false;
     }
-    // A missing job-results directory is reported by the lookup itself, with the directory it
-    // looked for and the configuration it read (or why there was none).
+    // The platform's lookup may say where it looked (ours names the directory and the
+    // configuration); the cache says what failed, on any platform.
     const char* jobResults = client.getJobResultsDirectory(machine.c_str());
     if (jobResults == nullptr) {
+        TqDebug log(nullptr);
+        vslog::Error(log, kInitLabel, "No job-results directory for machine [%s]",
+                     machine.c_str());
         return false;
     }
     m_strCacheDir = jobResults;
@@ -156,7 +162,7 @@ bool JXVMGuidCache::InvalidateGuidFromCache(const std::string& key) {
     // A caller told true reads on as if the record were gone, so a record that stays (a
     // directory this process may not change) is false; one that was never there is gone.
     const CLoError result = CLoFile::Delete(path.c_str(), false);
-    return !result.IsError() || result.GetErrno() == ENOENT;
+    return !result.IsError() || vsgc::FailureErrno(result, path) == ENOENT;
 }
 
 bool JXVMGuidCache::CleanupGuidCache() {
@@ -235,7 +241,7 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
         tempPath = directory;
         LoPathAppend(tempPath, TempName().c_str(), 0);
         result = file.Open(tempPath.c_str(), kWriteFlags | O_EXCL, 0);
-        if (!result.IsError() || result.GetErrno() != EEXIST) {
+        if (!result.IsError() || vsgc::FailureErrno(result, tempPath) != EEXIST) {
             break;
         }
     }
@@ -249,7 +255,7 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
         return false;
     }
     // Unlike the in-place write, a failed close must not replace a good record with this one.
-    if (file.Close().IsError() || CLoFile::Rename(tempPath.c_str(), path.c_str()).IsError()) {
+    if (file.Close().IsError() || !vsgc::RenameEntry(tempPath, path)) {
         return false;
     }
     guard.Commit();
@@ -259,16 +265,7 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
 // The whole file, NUL bytes and all, so that data comes back as WriteGuidData stored it (a
 // record cut at a NUL would pass for a shorter one).
 bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
-    char* buffer = nullptr;
-    unsigned long size = 0;
-    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size, vsgc::kMaxRecordSize).IsError()) {
-        return false;
-    }
-    const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free
-    if (owned) {
-        data.assign(owned.get(), size);
-    }
-    return true;
+    return vsgc::ReadBounded(path, vsgc::kMaxRecordSize, data);
 }
 
 bool JXVMGuidCache::_IsGuidFileOlder(const std::string& path) {

@@ -7,11 +7,19 @@
 /// exchange, composes the URL, collects the header lines, logs the request, sends it, reads the
 /// response back and logs the outcome. Each step is a virtual hook a client may override.
 ///
-/// The request lock is recursive: a hook may issue a further request on the same connection.
-/// The nested request sets the outer one's header lines aside and puts them back, so each
-/// request goes out with exactly the lines its own hooks appended.
+/// The request lock is recursive (the platform's lock primitive must be: requirement LOCK-1 of
+/// VSPlatformRequirements.h): a hook may issue a further request on the same connection. Each
+/// request goes out with exactly the lines its own hooks appended: the nested request sets the
+/// outer one's lines aside and puts them back where the transport has a header stack (ours
+/// does), and otherwise the outer request runs its header hooks again once the nested one is
+/// done.
 /// Requests from several threads on one connection run one at a time. connect() and the
 /// members must be set up before requests are issued.
+///
+/// Every line the library writes is masked for secrets by the library itself before the
+/// platform's log sees it, and the transport policy (http and https only, redirects to https
+/// only, TLS 1.2 or later, the connect and stall timeouts) is set by connect() through the
+/// option setters, so both hold on any platform.
 ///
 /// A connection keeps its TCP/TLS connection open between requests. A process that makes a
 /// connection object per job keeps them across objects too once it calls
@@ -60,7 +68,12 @@ public:
     /// server: a host name, an IPv4 address or an IPv6 address in brackets ("[::1]"), with a
     /// ":port" only while m_nPort is 0 (computeUrl writes it as given). skipSslVerify turns
     /// certificate checks off and ignores caFile; otherwise a non-empty caFile names the CA
-    /// bundle, a non-empty regular file this process may read.
+    /// bundle, a non-empty regular file this process may read. Sets the transport policy on
+    /// every connect, after CURLOPT_NOSIGNAL: CURLOPT_SSLVERSION TLS 1.2 or later,
+    /// CURLOPT_CONNECTTIMEOUT 30 s, CURLOPT_LOW_SPEED_LIMIT 1 byte/s for CURLOPT_LOW_SPEED_TIME
+    /// 60 s, CURLOPT_PROTOCOLS_STR "http,https", CURLOPT_REDIR_PROTOCOLS_STR "https"; a client
+    /// that wants other values sets them after connect. A transport that refuses one fails
+    /// connect ("Failed to set curl option:[CURLOPT_SSLVERSION]").
     ///
     /// Refused before the transport's settings are touched, so that the earlier server,
     /// transport and state hold: no content type; an empty server text, or one with a scheme
@@ -79,13 +92,14 @@ public:
     /// @name Requests
     /// @anchor vsrest_requests
     /// The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
-    /// True when the server answered with a status below 400; `response` then holds the body
-    /// (empty when there was none). False when the connection is not connected (nothing is sent,
+    /// True when the server answered with a status below 400, whatever the platform's send says
+    /// of a completed exchange; `response` then holds the body (empty when there was none). False when the connection is not connected (nothing is sent,
     /// `response` is left as it was, getLastCurlError() is "not connected: call connect()
     /// first" and getLastHttpStatus() 0), when the transport failed (refused, timed out, cut
     /// off: `response` holds whatever body arrived, getLastCurlError() says why and
     /// getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
-    /// error body the server sent, getLastHttpStatus() the status). Every failure writes the
+    /// error body the server sent, getLastHttpStatus() the status, getLastCurlError() the
+    /// transport's text or, when it gave none, "HTTP error <status>"). Every failure writes the
     /// LogError lines at Error level, the bodies included (secrets masked; see LogError for how
     /// to route or quiet them).
     /// @{
@@ -147,7 +161,9 @@ protected:
     /// @{
 
     /// Gives the last exchange's response body to `response` (any bytes, NUL included; empty
-    /// when none came), without copying it: the transport's buffer becomes the string's. A
+    /// when none came). Where the platform's transport can hand its buffer over (ours can), it
+    /// does so without a copy: the transport's buffer becomes the string's. Elsewhere exactly
+    /// the bytes GetHttpResponse(length, false) answers are copied and stay the transport's. A
     /// derived transport whose GetHttpResponse answers anything else (storage of its own, or
     /// its base's buffer with a shorter length) has exactly the bytes it answered copied, and
     /// keeps its body. Runs after every send, successful or not; a transport whose buffer was
@@ -192,8 +208,10 @@ protected:
     /// enableDebug(); LogError writes up to three Error lines whatever the level, with the
     /// request and response bodies, which reach standard error by default. To route them
     /// elsewhere install a sink (TqDebugSetSink); to quiet or shorten them override LogError
-    /// (calling the base for the first line only, say). The log masks secrets in every line, and
-    /// a request marked by isSecretRequest shows only its bodies' lengths.
+    /// (calling the base for the first line only, say). The library masks secrets in every line
+    /// it writes before the platform's log sees it (a platform log that writes records as given
+    /// shows no password, token or cookie it recognises), and a request marked by
+    /// isSecretRequest shows only its bodies' lengths.
     /// @{
 
     /// Writes the response line, with the response body, after a successful send.
@@ -258,7 +276,11 @@ private:
     class BodyLoanScope;
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
+    bool ApplyTransportPolicy();
     void RefuseConnect(const std::string& reason);
+    bool RunHeaderHooks(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
+                        const VSRestApiRequestOptions* options);
+    bool Exchanged(bool sent);
 
     int m_nRequestDepth;  // requests under way on this thread, nested ones included
 };

@@ -12,6 +12,9 @@
 #include <string>
 #include <utility>
 
+#include "LibraryLog.h"
+#include "TransportSeam.h"
+
 namespace {
 
 // Function labels are part of the log format that the agent's log readers know; they are
@@ -41,6 +44,43 @@ constexpr const char* kUrlEncodeLabel =
 constexpr size_t kQueryArgumentBuffer = 2048;
 
 constexpr const char* kNotConnected = "not connected: call connect() first";
+
+// How often a request's header hooks run when each run issues a nested request and the
+// transport cannot set the lines aside (no header stack): the second run normally finds the
+// login done; a third that still nests means the hooks never settle.
+constexpr int kHeaderRuns = 3;
+
+// The transport policy the library promises, set through the option setters at every connect:
+// http and https only, redirects (when a client turns following on) to https only, TLS 1.2 or
+// later, a connect timeout and an abort of a transfer that stalls.
+struct IntPolicy {
+    CURLoption option;
+    const char* name;
+    int value;
+};
+constexpr IntPolicy kIntPolicy[] = {
+    {CURLOPT_SSLVERSION, "CURLOPT_SSLVERSION", CURL_SSLVERSION_TLSv1_2},
+    {CURLOPT_CONNECTTIMEOUT, "CURLOPT_CONNECTTIMEOUT", 30},
+    {CURLOPT_LOW_SPEED_LIMIT, "CURLOPT_LOW_SPEED_LIMIT", 1},
+    {CURLOPT_LOW_SPEED_TIME, "CURLOPT_LOW_SPEED_TIME", 60},
+};
+struct StringPolicy {
+    CURLoption option;
+    const char* name;
+    const char* value;
+};
+constexpr StringPolicy kStringPolicy[] = {
+    {CURLOPT_PROTOCOLS_STR, "CURLOPT_PROTOCOLS_STR", "http,https"},
+    {CURLOPT_REDIR_PROTOCOLS_STR, "CURLOPT_REDIR_PROTOCOLS_STR", "https"},
+};
+
+// Which connection, if any, the calling thread watches for nested requests while its header
+// hooks run, and how many requests the hooks made on it (RunHeaderHooks).
+struct NestWatch {
+    const void* connection = nullptr;
+    unsigned entries = 0;
+};
+thread_local NestWatch t_nestWatch;
 
 // A refused text as a log line shows it: control bytes as \xNN, so that it cannot forge a line
 // of its own.
@@ -169,22 +209,22 @@ std::string PercentEncode(const std::string& text) {
 
 }  // namespace
 
-// The header lines of one request. The outermost request empties the transport's list; a
-// request issued from inside another's hooks (a lazy login in addLoginCurlHeaders) sets the
-// outer request's lines aside and puts them back when it ends, so each request goes out with
-// exactly the lines its own hooks appended.
+// The header lines of one request. A request issued from inside another's hooks (a lazy login
+// in addLoginCurlHeaders) sets the outer request's lines aside and puts them back when it ends,
+// where the transport has a header stack; without one, the outer request runs its hooks again
+// (RunHeaderHooks). Either way each request goes out with exactly the lines its own hooks
+// appended.
 class CVSRestApiConnection::HeaderScope {
 public:
     HeaderScope(JXLibCurl& curl, int& depth)
         : m_curl(curl),
           m_depth(depth),
-          m_bSetAside(depth > 0 && curl.JXLibCurlPushHttpHeaderList()) {
+          m_bSetAside(depth > 0 && vsrest::PushHeaders(curl)) {
         ++m_depth;
-        m_curl.JXLibCurlFreeHttpHeaderList();
     }
     ~HeaderScope() {
         if (m_bSetAside) {
-            m_curl.JXLibCurlPopHttpHeaderList();
+            vsrest::PopHeaders(m_curl);
         }
         --m_depth;
     }
@@ -204,9 +244,9 @@ private:
 class CVSRestApiConnection::BodyLoanScope {
 public:
     BodyLoanScope(JXLibCurl& curl, const std::string& body) : m_curl(curl) {
-        m_curl.JXLibCurlLendHttpResponse(body);
+        vsrest::LendBody(m_curl, body);
     }
-    ~BodyLoanScope() { m_curl.JXLibCurlEndHttpResponseLoan(); }
+    ~BodyLoanScope() { vsrest::EndBodyLoan(m_curl); }
     BodyLoanScope(const BodyLoanScope&) = delete;
     BodyLoanScope& operator=(const BodyLoanScope&) = delete;
 
@@ -228,9 +268,11 @@ CVSRestApiConnection::CVSRestApiConnection()
       m_nRequestDepth(0) {
     // Last, so that a throwing transport constructor leaves nothing behind to free.
     m_pCurl = new JXLibCurl();
+    vsrest::FailureNotes::Clear(this);  // a note of an object that lived here before
 }
 
 CVSRestApiConnection::~CVSRestApiConnection() {
+    vsrest::FailureNotes::Clear(this);
     delete m_pCurl;
     m_pCurl = nullptr;
 }
@@ -256,6 +298,7 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
     m_bConnected = ConfigureTransport(skipSslVerify, caFile);
     if (m_bConnected) {
         m_strServer = server;
+        vsrest::FailureNotes::Clear(this);
     }
     return m_bConnected;
 }
@@ -269,6 +312,9 @@ bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::str
         RefuseConnect("Failed to set curl option:[CURLOPT_NOSIGNAL]");
         return false;
     }
+    if (!ApplyTransportPolicy()) {
+        return false;
+    }
     if (!skipSslVerify && !caFile.empty() &&
         !m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, caFile)) {
         RefuseConnect("Failed to set curl option CURLOPT_CAINFO :[" + caFile + "]");
@@ -277,10 +323,28 @@ bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::str
     return true;
 }
 
+// The policy is the library's to keep, so it is set here on any platform's transport; one the
+// transport refuses fails connect rather than leave requests without it.
+bool CVSRestApiConnection::ApplyTransportPolicy() {
+    for (const IntPolicy& policy : kIntPolicy) {
+        if (!m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(policy.option, policy.value)) {
+            RefuseConnect(std::string("Failed to set curl option:[") + policy.name + "]");
+            return false;
+        }
+    }
+    for (const StringPolicy& policy : kStringPolicy) {
+        if (!m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(policy.option, policy.value)) {
+            RefuseConnect(std::string("Failed to set curl option:[") + policy.name + "]");
+            return false;
+        }
+    }
+    return true;
+}
+
 // The Error line, and the same text where a caller reads failures (getLastCurlError).
 void CVSRestApiConnection::RefuseConnect(const std::string& reason) {
-    m_debug.Error(kConnectLabel, "%s", reason.c_str());
-    m_pCurl->JXLibCurlSetError(reason.c_str());
+    vslog::Error(m_debug, kConnectLabel, "%s", reason.c_str());
+    vsrest::RecordFailure(*m_pCurl, this, reason);
 }
 
 bool CVSRestApiConnection::computeUrl(const std::string& server, const std::string& resource,
@@ -301,7 +365,7 @@ bool CVSRestApiConnection::computeUrl(const std::string& server, const std::stri
     }
     composed += resource;
     url = std::move(composed);
-    m_debug.DebugLvl(kComputeUrlLabel, 2, "Computed URL [%s]", url.c_str());
+    vslog::Debug(m_debug, kComputeUrlLabel, 2, "Computed URL [%s]", url.c_str());
     return true;
 }
 
@@ -330,10 +394,13 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
                                    VSRestApiRequestOptions* options) {
     JxCriticalSectionLock lock(&m_csLock);
     if (!m_bConnected) {
-        m_debug.Error(kSendReqLabel,
-                      "Error:Connect module has to be called before making any queries.");
-        m_pCurl->JXLibCurlSetError(kNotConnected);  // no exchange: status 0, and the reason
+        vslog::Error(m_debug, kSendReqLabel,
+                     "Error:Connect module has to be called before making any queries.");
+        vsrest::RecordFailure(*m_pCurl, this, kNotConnected);  // no exchange: status 0
         return false;
+    }
+    if (t_nestWatch.connection == this) {
+        ++t_nestWatch.entries;  // a request from this connection's own header hooks
     }
     // Restored on every way out, so an outer request keeps its own marking after a nested one.
     struct SecretScope {
@@ -345,15 +412,14 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     std::string url;
     computeUrl(m_strServer, resource, options, url);
     const HeaderScope headerScope(*m_pCurl, m_nRequestDepth);
-    // A failing header hook has written its own line; the request still goes out.
-    addCurlHeaders(verb, resource, body, options);
-    if (m_bUseLoginHeaders) {
-        addLoginCurlHeaders();
+    if (!RunHeaderHooks(verb, resource, body, options)) {
+        return false;
     }
     LogRequest(verb, url, body);
-    const bool sent = m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(), body.size(),
-                                                       false, false, nullptr);
-    recvResp(response);  // takes the body over without a copy
+    vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
+    const bool sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(
+        verb, url.c_str(), body.data(), body.size(), false, false, nullptr));
+    recvResp(response);  // takes the body over without a copy where the transport can
     const BodyLoanScope bodyLoan(*m_pCurl, response);
     if (!sent) {
         LogError(verb, url, body, response);
@@ -366,8 +432,55 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     return true;
 }
 
+// The header hooks, with the transport's list emptied first. A failing hook has written its
+// own line; the request still goes out. Where the transport cannot set lines aside, a request
+// the hooks issued on this connection emptied the list and filled it with its own lines, so the
+// hooks run again (a lazy login finds its token the second time); hooks that issue a request on
+// every run fail the request, with a reason, rather than send another request's lines.
+bool CVSRestApiConnection::RunHeaderHooks(HTTP_REQ_TYPE verb, const std::string& resource,
+                                          const std::string& body,
+                                          const VSRestApiRequestOptions* options) {
+    constexpr bool kStack = vsrest::HasHeaderStack<JXLibCurl>::value;
+    for (int run = 0; run < (kStack ? 1 : kHeaderRuns); ++run) {
+        const NestWatch outer = t_nestWatch;
+        t_nestWatch = NestWatch{this, 0};
+        m_pCurl->JXLibCurlFreeHttpHeaderList();
+        addCurlHeaders(verb, resource, body, options);
+        if (m_bUseLoginHeaders) {
+            addLoginCurlHeaders();
+        }
+        const bool nested = t_nestWatch.entries != 0;
+        t_nestWatch = outer;
+        if (kStack || !nested) {
+            return true;
+        }
+    }
+    const std::string reason =
+        "the header hooks issued a request on every one of " + std::to_string(kHeaderRuns) +
+        " runs, and the transport cannot keep the requests' header lines apart";
+    vslog::Error(m_debug, kSendReqLabel, "%s", reason.c_str());
+    vsrest::RecordFailure(*m_pCurl, this, reason);
+    return false;
+}
+
+// The send's result as the library promises it: true only for an answer with a status below
+// 400, whatever the platform's send says of a completed exchange. A status the send let
+// through is the failure's reason where the transport gave none.
+bool CVSRestApiConnection::Exchanged(bool sent) {
+    const int64_t status = m_pCurl->GetHttpErrorCode();
+    if (!sent || (status > 0 && status < 400)) {
+        return sent;
+    }
+    const char* text = m_pCurl->GetCurlErrorBuffer();
+    if (text == nullptr || *text == '\0') {
+        vsrest::FailureNotes::Set(this, status == 0 ? "the response carried no HTTP status"
+                                                    : "HTTP error " + std::to_string(status));
+    }
+    return false;
+}
+
 void CVSRestApiConnection::recvResp(std::string& response) {
-    m_pCurl->JXLibCurlTakeHttpResponse(response);
+    vsrest::TakeBody(*m_pCurl, response);
 }
 
 bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/, const std::string& /*resource*/,
@@ -378,11 +491,11 @@ bool CVSRestApiConnection::addCurlHeaders(HTTP_REQ_TYPE /*verb*/, const std::str
 
 bool CVSRestApiConnection::addCommonCurlHeaders() {
     if (!m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "Accept-Language: en_US")) {
-        m_debug.Error(kCommonHeadersLabel, "Failed to set CURL Accept-Language header");
+        vslog::Error(m_debug, kCommonHeadersLabel, "Failed to set CURL Accept-Language header");
         return false;
     }
     if (!m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "User-Agent: curl/7.32.0")) {
-        m_debug.Error(kCommonHeadersLabel, "Failed to set CURL UserAgent header");
+        vslog::Error(m_debug, kCommonHeadersLabel, "Failed to set CURL UserAgent header");
         return false;
     }
     return true;
@@ -414,28 +527,28 @@ void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url
     if (body.empty()) {
         return;
     }
-    m_debug.DebugLvl(kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
-                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
-                     m_bSecretExchange ? Loggable(body).c_str() : body.c_str());
+    vslog::Debug(m_debug, kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
+                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
+                 m_bSecretExchange ? Loggable(body).c_str() : body.c_str());
 }
 
 void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                                        const std::string& response) {
-    m_debug.DebugLvl(kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
-                     JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
-                     m_bSecretExchange ? Loggable(response).c_str() : response.c_str());
+    vslog::Debug(m_debug, kLogResponseLabel, m_bDebugEnabled ? 0 : 2,
+                 "Response from %s [%s]:\n%s ", JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
+                 m_bSecretExchange ? Loggable(response).c_str() : response.c_str());
 }
 
 void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
                                     const std::string& body, const std::string& response) {
-    m_debug.Error(kLogErrorLabel, "Error: [%s] [%d]. %s [%s]", getLastCurlError().c_str(),
-                  static_cast<int>(m_pCurl->GetHttpErrorCode()),
-                  JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
+    vslog::Error(m_debug, kLogErrorLabel, "Error: [%s] [%d]. %s [%s]",
+                 getLastCurlError().c_str(), static_cast<int>(m_pCurl->GetHttpErrorCode()),
+                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
     if (!body.empty()) {
-        m_debug.Error(kLogErrorLabel, "  Req: [%s]", Loggable(body).c_str());
+        vslog::Error(m_debug, kLogErrorLabel, "  Req: [%s]", Loggable(body).c_str());
     }
     if (!response.empty()) {
-        m_debug.Error(kLogErrorLabel, "  Rsp: [%s]", Loggable(response).c_str());
+        vslog::Error(m_debug, kLogErrorLabel, "  Rsp: [%s]", Loggable(response).c_str());
     }
 }
 
@@ -448,6 +561,10 @@ std::string CVSRestApiConnection::getLastCurlError() {
     // Under the request lock, so a caller on another thread reads the text of a finished
     // exchange, not one the transport is writing (the lock is recursive for LogError).
     JxCriticalSectionLock lock(&m_csLock);
+    std::string note;
+    if (vsrest::FailureNotes::Find(this, note)) {
+        return note;
+    }
     const char* text = m_pCurl->GetCurlErrorBuffer();
     return text != nullptr ? std::string(text) : std::string();
 }
@@ -484,12 +601,14 @@ std::string CVSRestApiConnection::UrlEncode(const std::string& text) {
     std::string result;
     m_pCurl->JXLibCurlUrlEscape(text, result);
     if (result.empty()) {
-        m_debug.Error(kUrlEncodeLabel, "Failed to encode [%s] - result empty", text.c_str());
+        vslog::Error(m_debug, kUrlEncodeLabel, "Failed to encode [%s] - result empty",
+                     text.c_str());
         // The caller still gets a usable string, but never the raw text: "a&b=c" handed back
         // unencoded would add a parameter of its own to the query.
         result = PercentEncode(text);
     } else {
-        m_debug.DebugLvl(kUrlEncodeLabel, 2, "Encoded [%s]=>[%s]", text.c_str(), result.c_str());
+        vslog::Debug(m_debug, kUrlEncodeLabel, 2, "Encoded [%s]=>[%s]", text.c_str(),
+                     result.c_str());
     }
     return result;
 }

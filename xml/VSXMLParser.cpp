@@ -1,4 +1,5 @@
 #include "VSXMLParser.h"
+#include "LibraryLog.h"
 #include "XercesText.h"
 
 #include <strings.h>
@@ -67,7 +68,7 @@ bool CVSXMLParser::GetXMLBool(const XMLCh* text) {
         return true;
     }
     if (strcasecmp(value.c_str(), "false") != 0) {
-        m_debug.Error(kGetXMLBoolLabel, "invalid boolean value [%s]", value.c_str());
+        vslog::Error(m_debug, kGetXMLBoolLabel, "invalid boolean value [%s]", value.c_str());
     }
     return false;
 }
@@ -274,8 +275,8 @@ void CVSXMLParser::AddAttribute(DOMNode* node, const std::string& name, const ch
             // Reported below; the attribute is left as it was.
         }
     }
-    m_debug.Error(kAddAttributeLabel, "Failed to add attribute [%s] value [%s]", name.c_str(),
-                  value);
+    vslog::Error(m_debug, kAddAttributeLabel, "Failed to add attribute [%s] value [%s]",
+                 name.c_str(), value);
 }
 
 void CVSXMLParser::AddAttribute(DOMNode* node, const std::string& name, const std::string& value,

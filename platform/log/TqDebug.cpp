@@ -1,5 +1,5 @@
 #include "TqDebug.h"
-#include "TqDebugMask.h"
+#include "SecretMask.h"
 #include "UniqueFd.h"
 
 #include <fcntl.h>
@@ -336,13 +336,17 @@ void FormatPrintf(RecordBuffer& record, const char* format, va_list args) {
     va_end(again);
 }
 
+// Whether a message is masked where it is formatted, or was masked by its caller already
+// (TqDebug::ErrorMasked and DebugLvlMasked: the library masks its own lines).
+enum class Masking { kMask, kAsGiven };
+
 // Masks the message, from `start`, as a text of its own: a header line at its start starts a
 // line, and a prefix before it is no part of it. Without memory for the masked text, the
 // message goes, not the secret.
 void MaskMessage(RecordBuffer& record, size_t start) {
     std::string masked;  // allocated only when something is secret
     const std::string_view message(record.Data() + start, record.Size() - start);
-    if (vsplatform::MaskSecretsInto(message, masked)) {
+    if (vsmask::MaskSecretsInto(message, masked)) {
         record.Truncate(start);
         record.Append(masked);
     }
@@ -351,18 +355,21 @@ void MaskMessage(RecordBuffer& record, size_t start) {
 // The one road of every message, whatever its destination: formatted at the end of `record`
 // and masked where it stands, so a sink, the file and stderr get the same bytes from the same
 // formatter and masker. The record must have storage (one byte of room at least).
-void FormatMasked(RecordBuffer& record, const char* format, va_list args) {
+void FormatMasked(RecordBuffer& record, const char* format, va_list args, Masking masking) {
     const size_t message = record.Size();
     if (IsPlainFormat(format)) {
         FormatPlain(record, format, args);
     } else {
         FormatPrintf(record, format, args);
     }
-    MaskMessage(record, message);
+    if (masking == Masking::kMask) {
+        MaskMessage(record, message);
+    }
 }
 
 // Everything but the stamp, whose room comes first; false when there is no memory for it.
-bool Compose(ThreadLog& log, int level, const char* label, const char* format, va_list args) {
+bool Compose(ThreadLog& log, int level, const char* label, const char* format, va_list args,
+             Masking masking) {
     RecordBuffer& record = log.record;
     record.Clear();
     char tag[kLevelTagRoom];
@@ -376,7 +383,7 @@ bool Compose(ThreadLog& log, int level, const char* label, const char* format, v
             return false;
         }
     }
-    FormatMasked(record, format, args);
+    FormatMasked(record, format, args, masking);
     *record.End() = '\n';  // the one byte always there
     record.Commit(1);
     return true;
@@ -410,8 +417,8 @@ size_t PutStamp(ThreadLog& log) {
 // Out of line: inlined into Emit, the compiler no longer shares the thread-local look-ups
 // between the record's steps, and every logged request pays for it (see bench/README.md).
 [[gnu::noinline]] void Write(ThreadLog& log, int fd, int level, const char* label,
-                             const char* format, va_list args) {
-    if (!Compose(log, level, label, format, args)) {
+                             const char* format, va_list args, Masking masking) {
+    if (!Compose(log, level, label, format, args, masking)) {
         return;  // a log that cannot be written must not disturb the caller
     }
     {
@@ -426,13 +433,13 @@ size_t PutStamp(ThreadLog& log) {
 // stamp, ids or line break. The message is copied out before the call, so a sink that logs
 // (and so reuses this thread's buffer) cannot change what it was handed.
 void Hand(ThreadLog& log, const TqDebugSink& sink, TqDebugRecord::Kind kind, int level,
-          const char* label, const char* format, va_list args) {
+          const char* label, const char* format, va_list args, Masking masking) {
     RecordBuffer& buffer = log.record;
     buffer.Clear();
     if (!buffer.Reserve(0)) {
         return;  // a log that cannot be written must not disturb the caller
     }
-    FormatMasked(buffer, format, args);
+    FormatMasked(buffer, format, args, masking);
     const TqDebugRecord record{kind, level, label, std::string(buffer.Data(), buffer.Size())};
     buffer.ShrinkIfHuge();
     sink(record);
@@ -452,13 +459,13 @@ void WithThreadLog(Use&& use) {
 // A record goes to the sink when one is installed (every call, unfiltered), else to the file
 // or stderr when its level passes the threshold; either way through FormatMasked.
 void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
-          va_list args) {
+          va_list args, Masking masking = Masking::kMask) {
     const char* label = function ? function : "";
     const char* text = format ? format : "";
     if (g_bHasSink.load(std::memory_order_acquire)) {
         if (const auto sink = CurrentSink()) {
             WithThreadLog(
-                [&](ThreadLog& log) { Hand(log, *sink, kind, level, label, text, args); });
+                [&](ThreadLog& log) { Hand(log, *sink, kind, level, label, text, args, masking); });
             return;
         }
     }
@@ -466,7 +473,20 @@ void Emit(TqDebugRecord::Kind kind, int level, const char* function, const char*
     if (kind == TqDebugRecord::Debug && level > dest.threshold) {
         return;
     }
-    WithThreadLog([&](ThreadLog& log) { Write(log, dest.fd, level, label, text, args); });
+    WithThreadLog([&](ThreadLog& log) { Write(log, dest.fd, level, label, text, args, masking); });
+}
+
+// A message its caller formatted and masked, through the one road of every record.
+void EmitAsGiven(TqDebugRecord::Kind kind, int level, const char* function, const char* format,
+                 ...) {
+    va_list args;
+    va_start(args, format);
+    Emit(kind, level, function, format, args, Masking::kAsGiven);
+    va_end(args);
+}
+
+bool Passes(int level) {
+    return g_bHasSink.load(std::memory_order_acquire) || level <= TheDestination().threshold;
 }
 
 }  // namespace
@@ -484,13 +504,27 @@ void TqDebug::Error(const char* function, const char* format, ...) {
 
 void TqDebug::DebugLvl(const char* function, int level, const char* format, ...) {
     // The filter comes before va_start so that a filtered-out record costs next to nothing.
-    if (!g_bHasSink.load(std::memory_order_acquire) && level > TheDestination().threshold) {
+    if (!Passes(level)) {
         return;
     }
     va_list args;
     va_start(args, format);
     Emit(TqDebugRecord::Debug, level, function, format, args);
     va_end(args);
+}
+
+bool TqDebug::WouldWrite(int level) const {
+    return Passes(level);
+}
+
+void TqDebug::ErrorMasked(const char* function, const char* message) {
+    EmitAsGiven(TqDebugRecord::Error, -1, function, "%s", message ? message : "");
+}
+
+void TqDebug::DebugLvlMasked(const char* function, int level, const char* message) {
+    if (Passes(level)) {
+        EmitAsGiven(TqDebugRecord::Debug, level, function, "%s", message ? message : "");
+    }
 }
 
 TqDebugSink TqDebugSetSink(TqDebugSink sink) {
@@ -506,8 +540,5 @@ TqDebugSink TqDebugSetSink(TqDebugSink sink) {
 }
 
 void TqDebugMaskSecrets(std::string& text) {
-    std::string masked;
-    if (vsplatform::MaskSecretsInto(text, masked)) {
-        text = std::move(masked);
-    }
+    vsmask::MaskSecrets(text);
 }

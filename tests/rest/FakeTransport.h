@@ -19,6 +19,7 @@ public:
     bool initResult = true;
     bool noSignalResult = true;
     bool caInfoResult = true;
+    std::string refusedOption;  // libcurl's name of one more option the setters refuse
     int failAppendNumber = 0;  // 1-based number of the append that fails; 0: none
     bool sendResult = true;
     bool hasResponse = true;
@@ -41,11 +42,14 @@ public:
     }
     bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) override {
         Event("IntOption " + Name(option) + "=" + std::to_string(value));
-        return noSignalResult;
+        return Name(option) != refusedOption && (option != CURLOPT_NOSIGNAL || noSignalResult);
     }
     bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                   const std::string& value) override {
         Event("StringOption " + Name(option) + "=" + value);
+        if (option != CURLOPT_CAINFO) {
+            return Name(option) != refusedOption;
+        }
         caInfo = value;
         return caInfoResult;
     }

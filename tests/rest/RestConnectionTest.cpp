@@ -100,6 +100,11 @@ TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
          "Failed to set curl option:[CURLOPT_NOSIGNAL]"},
         {"cainfo", [](RecordingConnection& c) { c.Curl().caInfoResult = false; }, caFile,
          "Failed to set curl option CURLOPT_CAINFO :[" + caFile + "]"},
+        // The transport policy is the library's: a transport that cannot take it fails connect.
+        {"tls floor", [](RecordingConnection& c) { c.Curl().refusedOption = "SSLVERSION"; }, "",
+         "Failed to set curl option:[CURLOPT_SSLVERSION]"},
+        {"protocols", [](RecordingConnection& c) { c.Curl().refusedOption = "PROTOCOLS_STR"; },
+         "", "Failed to set curl option:[CURLOPT_PROTOCOLS_STR]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,13 +130,29 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
 
     conn.SetContentType("application/xml");
     ASSERT_TRUE(conn.connect("host", false, caFile));
-    EXPECT_THAT(conn.events, ElementsAre("Init application/xml verify", "IntOption NOSIGNAL=1",
-                                         "StringOption CAINFO=" + caFile));
+    // The policy follows the no-signal option at every connect, whatever the transport's own
+    // defaults: TLS 1.2 or later, the timeouts, http and https only, redirects to https only.
+    const std::vector<std::string> policy = {
+        "IntOption SSLVERSION=" + std::to_string(CURL_SSLVERSION_TLSv1_2),
+        "IntOption CONNECTTIMEOUT=30",
+        "IntOption LOW_SPEED_LIMIT=1",
+        "IntOption LOW_SPEED_TIME=60",
+        "StringOption PROTOCOLS_STR=http,https",
+        "StringOption REDIR_PROTOCOLS_STR=https"};
+    auto steps = [&policy](const char* init, std::vector<std::string> after) {
+        std::vector<std::string> all = {init, "IntOption NOSIGNAL=1"};
+        all.insert(all.end(), policy.begin(), policy.end());
+        all.insert(all.end(), after.begin(), after.end());
+        return all;
+    };
+    EXPECT_EQ(conn.events,
+              steps("Init application/xml verify", {"StringOption CAINFO=" + caFile}));
     conn.events.clear();
     ASSERT_TRUE(conn.connect("host", true, "/nonexistent"));  // skipping ignores the file
-    ASSERT_TRUE(conn.connect("host", false, ""));             // no file, no option
-    EXPECT_THAT(conn.events, ElementsAre("Init application/xml skip", "IntOption NOSIGNAL=1",
-                                         "Init application/xml verify", "IntOption NOSIGNAL=1"));
+    EXPECT_EQ(conn.events, steps("Init application/xml skip", {}));
+    conn.events.clear();
+    ASSERT_TRUE(conn.connect("host", false, ""));  // no file, no option
+    EXPECT_EQ(conn.events, steps("Init application/xml verify", {}));
     EXPECT_THAT(log.Records(), IsEmpty());
 }
 

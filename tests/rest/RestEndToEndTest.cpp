@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "LogCapture.h"
@@ -32,6 +33,15 @@ public:
         m_pCurl = curl.release();
     }
 };
+
+// Whether the platform's transport hands a body over to the caller's string without a copy (our
+// stand-in's does; on another platform the body is copied and stays with the transport).
+template <typename Curl, typename = void>
+struct HandsOverBodies : std::false_type {};
+template <typename Curl>
+struct HandsOverBodies<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlTakeHttpResponse(
+                                 std::declval<std::string&>()))>> : std::true_type {};
+constexpr bool kHandsOverBodies = HandsOverBodies<JXLibCurl>::value;
 
 std::string Header(const ReceivedRequest& r, const std::string& name) {
     auto it = r.headers.find(name);
@@ -306,13 +316,15 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
     EXPECT_EQ(response, "data");
     ASSERT_TRUE(client.get("hosts", response, nullptr));
     EXPECT_EQ(client.logins, 1);
-    // The body is handed over to `response`, not copied: the hooks still find it through the
-    // transport, and once the request has returned the transport no longer points at it.
+    // Where the transport can, the body is handed over to `response`, not copied: the hooks
+    // still find it through the transport, and once the request has returned the transport no
+    // longer points at it. Elsewhere it is copied, and stays the transport's too.
     EXPECT_EQ(response, "data");
     EXPECT_THAT(client.bodiesSeenBySave, ::testing::ElementsAre("data", "data"));
-    EXPECT_EQ(client.TransportBody(), "<none>");
+    const std::string kept = kHandsOverBodies ? "<none>" : "data";
+    EXPECT_EQ(client.TransportBody(), kept);
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/api/v1/x";
-    EXPECT_EQ(client.BodyAfterOwnExchange(url), "<none>");
+    EXPECT_EQ(client.BodyAfterOwnExchange(url), kept);
 
     const auto r = server.Requests();
     ASSERT_EQ(r.size(), 4u);
@@ -360,4 +372,57 @@ TEST(RestEndToEnd, HandsOverExactlyTheBodyTheTransportAnswers) {
         ASSERT_TRUE(client.get("a", response, nullptr));
         EXPECT_EQ(response, trimming ? "data" : "data\n");
     }
+}
+
+namespace {
+
+// Logs in with a password in its JSON body and sends a bearer token on every request.
+class BearerClient : public Client {
+public:
+    using Client::Client;
+
+protected:
+    bool addCurlHeaders(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
+                        const VSRestApiRequestOptions* options) override {
+        return CVSRestApiConnection::addCurlHeaders(verb, resource, body, options) &&
+               m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "Authorization: Bearer T0KEN-7");
+    }
+};
+
+}  // namespace
+
+// The library masks every line it writes itself, so even a platform log that writes records as
+// given (the contract-only platform's) carries none of these secrets.
+TEST(RestEndToEnd, NoSecretReachesTheLogWhateverThePlatformLogDoes) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
+        if (req.path == "/api/v1/denied") {
+            res.status = 403;
+            res.set_content("{\"token\":\"S3CR3T-4xx\"}", "application/json");
+        } else {
+            res.set_content("{\"session\":\"S3SS-200\"}", "application/json");
+        }
+    });
+    LogCapture log;
+    BearerClient client(server.Port());
+    client.enableDebug();
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    EXPECT_TRUE(client.post("session", "{\"user\":\"admin\",\"password\":\"hunter2\"}",
+                            response, nullptr));
+    EXPECT_TRUE(client.get("vms?api_key=K3Y-url", response, nullptr));
+    EXPECT_FALSE(client.get("denied", response, nullptr));
+    EXPECT_EQ(client.getLastHttpStatus(), 403);
+
+    std::string all;
+    for (const auto& r : log.Records()) {
+        all += r.message + "\n";
+    }
+    for (const char* secret : {"hunter2", "K3Y-url", "T0KEN-7", "S3CR3T-4xx", "S3SS-200"}) {
+        EXPECT_EQ(all.find(secret), std::string::npos) << secret << " in:\n" << all;
+    }
+    // The lines themselves are there, with their secrets masked.
+    EXPECT_THAT(all, HasSubstr("\"password\":\"***\""));
+    EXPECT_THAT(all, HasSubstr("api_key=***"));
+    EXPECT_THAT(all, HasSubstr("  Rsp: [{\"token\":\"***\"}]"));
 }

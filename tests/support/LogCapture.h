@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "TqDebug.h"
+#if __has_include("ContractLogTap.h")
+#include "ContractLogTap.h"
+#endif
 
 class LogCapture {
 public:

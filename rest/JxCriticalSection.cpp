@@ -2,20 +2,9 @@
 
 #include <new>
 
-bool JxCriticalSectionH::enter(bool wait) {
-    if (wait) {
-        m_mutex.lock();
-        return true;
-    }
-    return m_mutex.try_lock();
-}
-
-void JxCriticalSectionH::leave() {
-    m_mutex.unlock();
-}
-
 // The owned primitive is a raw pointer by contract (m_pHandle); the nothrow form makes an
-// allocation failure visible as null, which the contract turns into the text exception.
+// allocation failure visible as null, which the contract turns into the text exception. A
+// primitive whose constructor throws is freed by the new-expression, and the exception passes.
 JxCriticalSection::JxCriticalSection() : m_pHandle(new (std::nothrow) JxCriticalSectionH()) {
     if (m_pHandle == nullptr) {
         throw "Not enough memory to initialize JxCriticalSection";

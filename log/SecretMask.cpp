@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "TqDebugMask.h"
+#include "SecretMask.h"
 
 namespace {
 
@@ -691,7 +691,7 @@ private:
 
 }  // namespace
 
-namespace vsplatform {
+namespace vsmask {
 
 // Only "=", ":" and "<" can introduce a value, so the text is searched for them and each is
 // looked at from there; text without any costs next to nothing.
@@ -722,4 +722,11 @@ bool MaskSecretsInto(std::string_view text, std::string& masked) {
     return true;
 }
 
-}  // namespace vsplatform
+void MaskSecrets(std::string& text) {
+    std::string masked;
+    if (MaskSecretsInto(text, masked)) {
+        text = std::move(masked);
+    }
+}
+
+}  // namespace vsmask

@@ -1,0 +1,111 @@
+// The file operations of the cache beyond the platform's listed file utilities.
+//
+// The cache replaces a record atomically (a temporary file renamed over it), reads a record
+// with its size bound, and tells a missing file from one it could not change. Our platform's
+// file utilities offer these (CLoFile::Rename, a size-bounded CLoFile::ReadWholeFile,
+// CLoError::GetErrno); another platform's may not. Each is found here at compile time and used
+// where it is there; otherwise the cache does the same with POSIX calls, which are its own to
+// make. Internal: not installed.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "CLoError.h"
+#include "CLoFile.h"
+
+namespace vsgc {
+
+template <typename File, typename = void>
+struct HasRename : std::false_type {};
+template <typename File>
+struct HasRename<File, std::void_t<decltype(File::Rename(std::declval<const char*>(),
+                                                         std::declval<const char*>()))>>
+    : std::true_type {};
+
+template <typename File, typename = void>
+struct HasBoundedRead : std::false_type {};
+template <typename File>
+struct HasBoundedRead<
+    File, std::void_t<decltype(File::ReadWholeFile(
+              std::declval<const char*>(), std::declval<char**>(),
+              std::declval<unsigned long&>(), std::declval<unsigned long>()))>>
+    : std::true_type {};
+
+template <typename Error, typename = void>
+struct HasErrno : std::false_type {};
+template <typename Error>
+struct HasErrno<Error, std::void_t<decltype(std::declval<const Error&>().GetErrno())>>
+    : std::true_type {};
+
+// Why the entry at `path` failed an operation: the platform's errno where its result carries
+// one, else what the entry's state says now (ENOENT: there is none; EEXIST: there is one).
+template <typename Error = CLoError>
+int FailureErrno(const Error& result, const std::string& path) {
+    if constexpr (HasErrno<Error>::value) {
+        return result.GetErrno();
+    } else {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? EEXIST : errno;
+    }
+}
+
+// Moves `from` over `to` in one step: a reader of `to` sees the old file or the new one.
+template <typename File = CLoFile>
+bool RenameEntry(const std::string& from, const std::string& to) {
+    if constexpr (HasRename<File>::value) {
+        return !File::Rename(from.c_str(), to.c_str()).IsError();
+    } else {
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    }
+}
+
+// A descriptor closed on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_nFd(fd) {}
+    ~FileDescriptor() {
+        if (m_nFd >= 0) {
+            ::close(m_nFd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_nFd; }
+
+private:
+    int m_nFd;
+};
+
+// The whole of a regular file (a link is not followed, a FIFO never blocks) of at most `bound`
+// bytes, NUL bytes included; false for anything else, and `data` untouched.
+bool ReadBoundedPosix(const std::string& path, size_t bound, std::string& data);
+
+// The same through the platform where its read takes the bound.
+template <typename File = CLoFile>
+bool ReadBounded(const std::string& path, size_t bound, std::string& data) {
+    if constexpr (HasBoundedRead<File>::value) {
+        char* buffer = nullptr;
+        unsigned long size = 0;
+        if (File::ReadWholeFile(path.c_str(), &buffer, size, bound).IsError()) {
+            return false;
+        }
+        const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free
+        if (owned) {
+            data.assign(owned.get(), size);
+        }
+        return true;
+    } else {
+        return ReadBoundedPosix(path, bound, data);
+    }
+}
+
+}  // namespace vsgc
