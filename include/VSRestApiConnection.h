@@ -82,7 +82,7 @@ public:
     /// bad port; a CA file that cannot be read. Any later failure leaves the connection
     /// unconnected (the transport has lost its earlier settings), and requests fail until a
     /// connect succeeds. Every failure writes one Error line, and getLastCurlError() gives the
-    /// same text until the next request (getLastHttpStatus() 0).
+    /// same text until the next request or a connect that succeeds (getLastHttpStatus() 0).
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
     /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.

@@ -116,4 +116,14 @@ void RecordFailure(Curl& curl, const void* connection, const std::string& reason
     }
 }
 
+// Forgets a recorded failure: a connect that succeeded leaves no reason behind (and, on a
+// transport that records reasons, status 0: no exchange yet on the new set-up).
+template <typename Curl>
+void ForgetFailure(Curl& curl, const void* connection) {
+    if constexpr (HasSetError<Curl>::value) {
+        curl.JXLibCurlSetError(nullptr);
+    }
+    FailureNotes::Clear(connection);
+}
+
 }  // namespace vsrest

@@ -298,7 +298,7 @@ bool CVSRestApiConnection::connect(const std::string& server, bool skipSslVerify
     m_bConnected = ConfigureTransport(skipSslVerify, caFile);
     if (m_bConnected) {
         m_strServer = server;
-        vsrest::FailureNotes::Clear(this);
+        vsrest::ForgetFailure(*m_pCurl, this);
     }
     return m_bConnected;
 }

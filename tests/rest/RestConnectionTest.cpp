@@ -400,6 +400,34 @@ TEST_F(RestConnection, FailureLinesForEmptyAndNonEmptyBodies) {
     EXPECT_THAT(Messages(log.From(kLogError)), ElementsAre("Error: [] [0]. PUT [http://host/vms]"));
 }
 
+// The library's rule, not the transport's: a send that reports a completed exchange is a
+// success only with a status below 400, and the reason is the transport's text or the status.
+TEST_F(RestConnection, OnlyAStatusBelow400IsASuccessWhateverTheSendSays) {
+    Connect();
+    struct Case {
+        int64_t status;
+        const char* error;
+        bool ok;
+        const char* reason;
+    };
+    for (const Case& c : {Case{404, "", false, "HTTP error 404"},
+                          Case{503, "gateway said no", false, "gateway said no"},
+                          Case{0, "", false, "the response carried no HTTP status"},
+                          Case{204, "", true, ""}}) {
+        SCOPED_TRACE(c.status);
+        log.Clear();
+        conn.Curl().sendResult = true;
+        conn.Curl().httpCode = c.status;
+        conn.Curl().errorText = c.error;
+        conn.Curl().response = "";
+        std::string response;
+        EXPECT_EQ(conn.get("vms", response, nullptr), c.ok);
+        EXPECT_EQ(conn.getLastCurlError(), c.reason);
+        EXPECT_EQ(conn.getLastHttpStatus(), c.status);
+        EXPECT_EQ(log.From(kLogError).size(), c.ok ? 0u : 1u);
+    }
+}
+
 TEST_F(RestConnection, SecretRequestsShowOnlyTheLengthsOfTheirBodies) {
     Connect();
     conn.enableDebug();

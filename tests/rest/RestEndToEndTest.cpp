@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -42,6 +43,14 @@ template <typename Curl>
 struct HandsOverBodies<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlTakeHttpResponse(
                                  std::declval<std::string&>()))>> : std::true_type {};
 constexpr bool kHandsOverBodies = HandsOverBodies<JXLibCurl>::value;
+
+// Whether the platform's transport can set a request's header lines aside (ours can).
+template <typename Curl, typename = void>
+struct HasHeaderStack : std::false_type {};
+template <typename Curl>
+struct HasHeaderStack<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList())>>
+    : std::true_type {};
+constexpr bool kHasHeaderStack = HasHeaderStack<JXLibCurl>::value;
 
 std::string Header(const ReceivedRequest& r, const std::string& name) {
     auto it = r.headers.find(name);
@@ -343,6 +352,49 @@ TEST(RestEndToEnd, NestedRequestFromAHookLeavesTheOuterRequestsLinesAlone) {
 
 namespace {
 
+// Pings the server from its login hook on every run of an outer request (never from the ping).
+class RestlessClient : public Client {
+public:
+    explicit RestlessClient(int port) : Client(port) { m_bUseLoginHeaders = true; }
+
+protected:
+    bool addLoginCurlHeaders() override {
+        if (!m_bPinging) {
+            m_bPinging = true;
+            std::string ignored;
+            post("ping", "x", ignored, nullptr);
+            m_bPinging = false;
+        }
+        return m_pCurl->JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-Run: outer");
+    }
+
+private:
+    bool m_bPinging = false;
+};
+
+}  // namespace
+
+// Without a header stack the outer request runs its hooks again after a nested request; hooks
+// that nest on every run fail the request with a reason instead of sending the ping's lines.
+TEST(RestEndToEnd, HooksThatNestOnEveryRunFailWithoutAHeaderStack) {
+    TestServer server;
+    RestlessClient client(server.Port());
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    EXPECT_EQ(client.get("vms", response, nullptr), kHasHeaderStack);
+    const auto requests = server.Requests();
+    if (kHasHeaderStack) {
+        ASSERT_EQ(requests.size(), 2u);  // one ping, then the request with its own lines
+        EXPECT_EQ(requests[1].target, "/api/v1/vms");
+        EXPECT_EQ(Header(requests[1], "X-Run"), "outer");
+    } else {
+        EXPECT_EQ(requests.size(), 3u) << "one ping a run, and nothing sent with a ping's lines";
+        EXPECT_THAT(client.getLastCurlError(), HasSubstr("issued a request on every one of 3"));
+    }
+}
+
+namespace {
+
 // Answers its base's body less a trailing newline, as a recorder that trims one would.
 class TrimmingCurl : public JXLibCurl {
 public:
@@ -425,4 +477,40 @@ TEST(RestEndToEnd, NoSecretReachesTheLogWhateverThePlatformLogDoes) {
     EXPECT_THAT(all, HasSubstr("\"password\":\"***\""));
     EXPECT_THAT(all, HasSubstr("api_key=***"));
     EXPECT_THAT(all, HasSubstr("  Rsp: [{\"token\":\"***\"}]"));
+}
+
+namespace {
+
+// A log destination that throws on every record, for as long as it lives.
+class ThrowingLog {
+public:
+    ThrowingLog()
+        : m_previous(TqDebugSetSink([](const TqDebugRecord&) { throw std::runtime_error("log"); })) {}
+    ~ThrowingLog() { TqDebugSetSink(m_previous); }
+    ThrowingLog(const ThrowingLog&) = delete;
+    ThrowingLog& operator=(const ThrowingLog&) = delete;
+
+private:
+    TqDebugSink m_previous;
+};
+
+}  // namespace
+
+// Failures found before any exchange say why through getLastCurlError on any platform (the
+// transport records the text where it can, the library keeps it otherwise), and a log that
+// throws on every record changes no outcome.
+TEST(RestEndToEnd, FailuresBeforeAnExchangeSayWhyWhateverTheLogDoes) {
+    const ThrowingLog throwing;
+    Client client(UnusedPort());
+    std::string response = "kept";
+    EXPECT_FALSE(client.get("vms", response, nullptr));
+    EXPECT_EQ(response, "kept");
+    EXPECT_EQ(client.getLastCurlError(), "not connected: call connect() first");
+    EXPECT_FALSE(client.connect("http://127.0.0.1", false, ""));
+    EXPECT_THAT(client.getLastCurlError(), HasSubstr("Server [http://127.0.0.1] refused"));
+    EXPECT_EQ(client.getLastHttpStatus(), 0);
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    EXPECT_EQ(client.getLastCurlError(), "") << "a connect that succeeds leaves no reason behind";
+    EXPECT_FALSE(client.post("vms", "body", response, nullptr));  // refused port: LogError
+    EXPECT_THAT(client.getLastCurlError(), HasSubstr("Couldn't connect"));
 }
