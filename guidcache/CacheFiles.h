@@ -34,10 +34,9 @@ struct HasRename<File, std::void_t<decltype(File::Rename(std::declval<const char
 template <typename File, typename = void>
 struct HasBoundedRead : std::false_type {};
 template <typename File>
-struct HasBoundedRead<
-    File, std::void_t<decltype(File::ReadWholeFile(
-              std::declval<const char*>(), std::declval<char**>(),
-              std::declval<unsigned long&>(), std::declval<unsigned long>()))>>
+struct HasBoundedRead<File, std::void_t<decltype(File::ReadWholeFile(
+                                std::declval<const char*>(), std::declval<char**>(),
+                                std::declval<unsigned long&>(), std::declval<unsigned long>()))>>
     : std::true_type {};
 
 template <typename Error, typename = void>
@@ -68,26 +67,12 @@ bool RenameEntry(const std::string& from, const std::string& to) {
     }
 }
 
-// A descriptor closed on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_nFd(fd) {}
-    ~FileDescriptor() {
-        if (m_nFd >= 0) {
-            ::close(m_nFd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_nFd; }
-
-private:
-    int m_nFd;
-};
-
 // The whole of a regular file (a link is not followed, a FIFO never blocks) of at most `bound`
-// bytes, NUL bytes included; false for anything else, and `data` untouched.
-bool ReadBoundedPosix(const std::string& path, size_t bound, std::string& data);
+// bytes, NUL bytes included, with POSIX calls. 0, or why not as an errno: EINVAL for an entry
+// that is no regular file, EFBIG for a larger file (also one that grows past the bound while it
+// is read); `data` is then untouched. The cache tool reads records and its configuration with
+// it too.
+int ReadBoundedPosix(const std::string& path, size_t bound, std::string& data);
 
 // The same through the platform where its read takes the bound.
 template <typename File = CLoFile>
@@ -104,7 +89,7 @@ bool ReadBounded(const std::string& path, size_t bound, std::string& data) {
         }
         return true;
     } else {
-        return ReadBoundedPosix(path, bound, data);
+        return ReadBoundedPosix(path, bound, data) == 0;
     }
 }
 

@@ -103,8 +103,7 @@ bool JXVMGuidCache::Init() {
     const char* jobResults = client.getJobResultsDirectory(machine.c_str());
     if (jobResults == nullptr) {
         TqDebug log(nullptr);
-        vslog::Error(log, kInitLabel, "No job-results directory for machine [%s]",
-                     machine.c_str());
+        vslog::Error(log, kInitLabel, "No job-results directory for machine [%s]", machine.c_str());
         return false;
     }
     m_strCacheDir = jobResults;

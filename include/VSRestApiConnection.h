@@ -93,15 +93,15 @@ public:
     /// @anchor vsrest_requests
     /// The four requests: GET with no body, POST, PUT and DELETE with `body` sent byte for byte.
     /// True when the server answered with a status below 400, whatever the platform's send says
-    /// of a completed exchange; `response` then holds the body (empty when there was none). False when the connection is not connected (nothing is sent,
-    /// `response` is left as it was, getLastCurlError() is "not connected: call connect()
-    /// first" and getLastHttpStatus() 0), when the transport failed (refused, timed out, cut
-    /// off: `response` holds whatever body arrived, getLastCurlError() says why and
-    /// getLastHttpStatus() is 0), or when the status was 400 or more (`response` holds the
-    /// error body the server sent, getLastHttpStatus() the status, getLastCurlError() the
-    /// transport's text or, when it gave none, "HTTP error <status>"). Every failure writes the
-    /// LogError lines at Error level, the bodies included (secrets masked; see LogError for how
-    /// to route or quiet them).
+    /// of a completed exchange; `response` then holds the body (empty when there was none). False
+    /// when the connection is not connected (nothing is sent, `response` is left as it was,
+    /// getLastCurlError() is "not connected: call connect() first" and getLastHttpStatus() 0), when
+    /// the transport failed (refused, timed out, cut off: `response` holds whatever body arrived,
+    /// getLastCurlError() says why and getLastHttpStatus() is 0), or when the status was 400 or
+    /// more (`response` holds the error body the server sent, getLastHttpStatus() the status,
+    /// getLastCurlError() the transport's text or, when it gave none, "HTTP error <status>"). Every
+    /// failure writes the LogError lines at Error level, the bodies included (secrets masked; see
+    /// LogError for how to route or quiet them).
     /// @{
 
     /// GET `resource`, with no body; the result and `response` as under

@@ -16,10 +16,10 @@ namespace {
 template <typename Log, typename = void>
 struct TakesMaskedRecords : std::false_type {};
 template <typename Log>
-struct TakesMaskedRecords<
-    Log, std::void_t<decltype(std::declval<const Log&>().WouldWrite(0)),
-                     decltype(std::declval<Log&>().ErrorMasked("", "")),
-                     decltype(std::declval<Log&>().DebugLvlMasked("", 0, ""))>>
+struct TakesMaskedRecords<Log,
+                          std::void_t<decltype(std::declval<const Log&>().WouldWrite(0)),
+                                      decltype(std::declval<Log&>().ErrorMasked("", "")),
+                                      decltype(std::declval<Log&>().DebugLvlMasked("", 0, ""))>>
     : std::true_type {};
 
 // The hand-over, as templates so that the branch a platform cannot take is never compiled.

@@ -4,6 +4,10 @@
 // state to read; CVSJsonParser derives from it publicly and non-virtually. This stand-in is
 // empty. Its destructor is protected and not virtual, so a helper cannot be deleted through a
 // JxJson pointer (which would skip the helper's own destructor).
+//
+// Not marked VSPLATFORM_EXPORT, unlike the platform's other classes: all of it is inline, so
+// libvsplatform holds nothing of it to export, and a visible JxJson would make every library
+// deriving a polymorphic helper from it (CVSJsonParser) export its typeinfo as one of its own.
 #pragma once
 
 class JxJson {

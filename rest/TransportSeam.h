@@ -23,26 +23,26 @@ namespace vsrest {
 template <typename Curl, typename = void>
 struct HasHeaderStack : std::false_type {};
 template <typename Curl>
-struct HasHeaderStack<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList()),
-                                        decltype(std::declval<Curl&>().JXLibCurlPopHttpHeaderList())>>
+struct HasHeaderStack<Curl,
+                      std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList()),
+                                  decltype(std::declval<Curl&>().JXLibCurlPopHttpHeaderList())>>
     : std::true_type {};
 
 template <typename Curl, typename = void>
 struct HasBodyHandOver : std::false_type {};
 template <typename Curl>
-struct HasBodyHandOver<
-    Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlTakeHttpResponse(
-                          std::declval<std::string&>())),
-                      decltype(std::declval<Curl&>().JXLibCurlLendHttpResponse(
-                          std::declval<const std::string&>())),
-                      decltype(std::declval<Curl&>().JXLibCurlEndHttpResponseLoan())>>
+struct HasBodyHandOver<Curl,
+                       std::void_t<decltype(std::declval<Curl&>().JXLibCurlTakeHttpResponse(
+                                       std::declval<std::string&>())),
+                                   decltype(std::declval<Curl&>().JXLibCurlLendHttpResponse(
+                                       std::declval<const std::string&>())),
+                                   decltype(std::declval<Curl&>().JXLibCurlEndHttpResponseLoan())>>
     : std::true_type {};
 
 template <typename Curl, typename = void>
 struct HasSetError : std::false_type {};
 template <typename Curl>
-struct HasSetError<Curl,
-                   std::void_t<decltype(std::declval<Curl&>().JXLibCurlSetError(""))>>
+struct HasSetError<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlSetError(""))>>
     : std::true_type {};
 
 // The header stack, where the transport has one; false: the lines were not set aside.

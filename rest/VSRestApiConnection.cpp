@@ -217,9 +217,7 @@ std::string PercentEncode(const std::string& text) {
 class CVSRestApiConnection::HeaderScope {
 public:
     HeaderScope(JXLibCurl& curl, int& depth)
-        : m_curl(curl),
-          m_depth(depth),
-          m_bSetAside(depth > 0 && vsrest::PushHeaders(curl)) {
+        : m_curl(curl), m_depth(depth), m_bSetAside(depth > 0 && vsrest::PushHeaders(curl)) {
         ++m_depth;
     }
     ~HeaderScope() {
@@ -534,15 +532,15 @@ void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url
 
 void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                                        const std::string& response) {
-    vslog::Debug(m_debug, kLogResponseLabel, m_bDebugEnabled ? 0 : 2,
-                 "Response from %s [%s]:\n%s ", JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
+    vslog::Debug(m_debug, kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
+                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
                  m_bSecretExchange ? Loggable(response).c_str() : response.c_str());
 }
 
 void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
                                     const std::string& body, const std::string& response) {
-    vslog::Error(m_debug, kLogErrorLabel, "Error: [%s] [%d]. %s [%s]",
-                 getLastCurlError().c_str(), static_cast<int>(m_pCurl->GetHttpErrorCode()),
+    vslog::Error(m_debug, kLogErrorLabel, "Error: [%s] [%d]. %s [%s]", getLastCurlError().c_str(),
+                 static_cast<int>(m_pCurl->GetHttpErrorCode()),
                  JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
     if (!body.empty()) {
         vslog::Error(m_debug, kLogErrorLabel, "  Req: [%s]", Loggable(body).c_str());

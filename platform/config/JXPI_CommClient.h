@@ -15,7 +15,9 @@
 
 #include <string>
 
-class JXPI_CommClient {
+#include "VSPlatformExport.h"
+
+class VSPLATFORM_EXPORT JXPI_CommClient {
 public:
     JXPI_CommClient() = default;
     ~JXPI_CommClient() = default;

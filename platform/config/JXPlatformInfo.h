@@ -14,7 +14,9 @@
 
 #include <string>
 
-class JXPlatformInfo {
+#include "VSPlatformExport.h"
+
+class VSPLATFORM_EXPORT JXPlatformInfo {
 public:
     JXPlatformInfo() = default;
     ~JXPlatformInfo() = default;

@@ -13,8 +13,10 @@
 #include <cstddef>
 #include <memory>
 
+#include "VSPlatformExport.h"
+
 template <typename T>
-class CAutoMemory {
+class VSPLATFORM_EXPORT CAutoMemory {
 public:
     CAutoMemory() = default;
     explicit CAutoMemory(size_t count) { Alloc(count); }

@@ -41,12 +41,13 @@
 
 #include "CLoError.h"
 #include "CLoString.h"
+#include "VSPlatformExport.h"
 
-struct SLoDirEntry {
+struct VSPLATFORM_EXPORT SLoDirEntry {
     CLoString m_strName;
 };
 
-class CLoDirectory {
+class VSPLATFORM_EXPORT CLoDirectory {
 public:
     CLoDirectory() = default;
     ~CLoDirectory() = default;

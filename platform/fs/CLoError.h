@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
-class CLoError {
+#include "VSPlatformExport.h"
+
+class VSPLATFORM_EXPORT CLoError {
 public:
     static constexpr uint32_t kSuccess = 0;
     static constexpr uint32_t kErrorBit = 0x80000000u;

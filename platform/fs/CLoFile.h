@@ -33,8 +33,9 @@
 #pragma once
 
 #include "CLoError.h"
+#include "VSPlatformExport.h"
 
-class CLoFile {
+class VSPLATFORM_EXPORT CLoFile {
 public:
     CLoFile() = default;
     ~CLoFile();

@@ -14,10 +14,11 @@
 #include <string>
 
 #include "CLoError.h"
+#include "VSPlatformExport.h"
 
-class CLoPath {
+class VSPLATFORM_EXPORT CLoPath {
 public:
     static bool Exists(const char* path);
 };
 
-CLoError LoPathAppend(std::string& base, const char* name, uint32_t flags);
+VSPLATFORM_EXPORT CLoError LoPathAppend(std::string& base, const char* name, uint32_t flags);

@@ -13,8 +13,9 @@
 #include <string>
 
 #include "CAutoMemory.h"
+#include "VSPlatformExport.h"
 
-class CLoString {
+class VSPLATFORM_EXPORT CLoString {
 public:
     CLoString() = default;
     CLoString(const char* text);  // NOLINT: converts like std::string does; null is empty

@@ -33,6 +33,7 @@
 #include <string>
 
 #include "TqDebug.h"
+#include "VSPlatformExport.h"
 
 /// The verb of a request (JXLibCurl::JXLibCurlSendHttpReqLog).
 typedef enum _http_req_type_ {
@@ -48,14 +49,14 @@ typedef enum _http_hdr_type_ {
 } HTTP_HDR_TYPE;
 
 /// The bounds of the process's pool of idle connections (JXLibCurl::EnableConnectionPool).
-struct JXLibCurlPoolSettings {
+struct VSPLATFORM_EXPORT JXLibCurlPoolSettings {
     /// Idle handles kept at most; parking one more closes the one parked longest ago.
     size_t nMaxIdle = 8;
     /// Seconds a handle may sit idle; an older one is closed instead of being handed out.
     long nMaxIdleSeconds = 60;
 };
 
-class JXLibCurl {
+class VSPLATFORM_EXPORT JXLibCurl {
 public:
     /// libcurl's write-callback form (CURLOPT_WRITEFUNCTION); its last argument is the object.
     using WriteCallback = unsigned long (*)(void*, unsigned long, unsigned long, void*);

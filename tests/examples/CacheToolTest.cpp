@@ -8,12 +8,15 @@
 #include <unistd.h>
 #include <boost/json.hpp>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -155,6 +158,24 @@ TEST_F(CacheTool, ListShowsFieldsAgeAndStateWithoutChangingAnything) {
     EXPECT_EQ(Tool("get " + Quote("vm-c\x1b[2J")).out, "id-3\nhost-03\n\\x1b]0;pwned\\x07\\\\\n");
 }
 
+// A record is what a lookup answers from: a regular file, not followed through a link, read
+// without waiting for a writer and no further than the record's bound.
+TEST_F(CacheTool, ListTakesAsRecordsWhatALookupReads) {
+    const std::string fields = "a0x17b0x17";
+    Plant("at-bound", fields + std::string(65536 - fields.size(), 'c'), 30);
+    Plant("past-bound", fields + std::string(65537 - fields.size(), 'c'), 30);
+    std::filesystem::create_symlink(cacheDir + "/at-bound", cacheDir + "/link");
+    ASSERT_EQ(::mkfifo((cacheDir + "/fifo").c_str(), 0600), 0);
+    const boost::json::value listed = Json(Tool("--json list"));
+    std::map<std::string, bool> records;
+    for (const auto& entry : listed.at("entries").as_array()) {
+        records[std::string(entry.at("key").as_string())] = entry.at("record").as_bool();
+    }
+    EXPECT_EQ(records,
+              (std::map<std::string, bool>{
+                  {"at-bound", true}, {"fifo", false}, {"link", false}, {"past-bound", false}}));
+}
+
 TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
     EXPECT_EQ(Tool("put vm-c id-3 host-03 /ds/c").exitCode, 0);
     const CommandResult got = Tool("get vm-c");
@@ -250,6 +271,10 @@ TEST_F(CacheTool, NoCacheHereIsExitThree) {
         EXPECT_EQ(r.err, "vsguidcache: no cache yet at " + cacheDir + "\n") << command;
     }
     EXPECT_FALSE(std::filesystem::exists(cacheDir)) << "reading must not create the cache";
+    std::ofstream(cacheDir) << "a file where the cache belongs";  // its errno, not a guess
+    EXPECT_EQ(Tool("list").err, "vsguidcache: cannot list the cache directory " + cacheDir + ": " +
+                                    std::strerror(ENOTDIR) + "\n");
+    std::filesystem::remove(cacheDir);
     // No configuration at all, on a machine without the default job-results root.
     const std::string log = root.File("log"), none = root.File("none.ini");
     const std::string lost = "VSAGENT_CONFIG=" + Quote(none) + " " + Quote(VSGUIDCACHE) + " list";

@@ -20,7 +20,7 @@ public:
     bool noSignalResult = true;
     bool caInfoResult = true;
     std::string refusedOption;  // libcurl's name of one more option the setters refuse
-    int failAppendNumber = 0;  // 1-based number of the append that fails; 0: none
+    int failAppendNumber = 0;   // 1-based number of the append that fails; 0: none
     bool sendResult = true;
     bool hasResponse = true;
     std::string response = "resp";

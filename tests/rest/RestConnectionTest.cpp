@@ -103,8 +103,8 @@ TEST_F(RestConnection, ConnectFailuresEachWriteOneLine) {
         // The transport policy is the library's: a transport that cannot take it fails connect.
         {"tls floor", [](RecordingConnection& c) { c.Curl().refusedOption = "SSLVERSION"; }, "",
          "Failed to set curl option:[CURLOPT_SSLVERSION]"},
-        {"protocols", [](RecordingConnection& c) { c.Curl().refusedOption = "PROTOCOLS_STR"; },
-         "", "Failed to set curl option:[CURLOPT_PROTOCOLS_STR]"},
+        {"protocols", [](RecordingConnection& c) { c.Curl().refusedOption = "PROTOCOLS_STR"; }, "",
+         "Failed to set curl option:[CURLOPT_PROTOCOLS_STR]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,8 +145,7 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
         all.insert(all.end(), after.begin(), after.end());
         return all;
     };
-    EXPECT_EQ(conn.events,
-              steps("Init application/xml verify", {"StringOption CAINFO=" + caFile}));
+    EXPECT_EQ(conn.events, steps("Init application/xml verify", {"StringOption CAINFO=" + caFile}));
     conn.events.clear();
     ASSERT_TRUE(conn.connect("host", true, "/nonexistent"));  // skipping ignores the file
     EXPECT_EQ(conn.events, steps("Init application/xml skip", {}));
@@ -410,10 +409,10 @@ TEST_F(RestConnection, OnlyAStatusBelow400IsASuccessWhateverTheSendSays) {
         bool ok;
         const char* reason;
     };
-    for (const Case& c : {Case{404, "", false, "HTTP error 404"},
-                          Case{503, "gateway said no", false, "gateway said no"},
-                          Case{0, "", false, "the response carried no HTTP status"},
-                          Case{204, "", true, ""}}) {
+    for (const Case& c :
+         {Case{404, "", false, "HTTP error 404"},
+          Case{503, "gateway said no", false, "gateway said no"},
+          Case{0, "", false, "the response carried no HTTP status"}, Case{204, "", true, ""}}) {
         SCOPED_TRACE(c.status);
         log.Clear();
         conn.Curl().sendResult = true;

@@ -48,7 +48,8 @@ constexpr bool kHandsOverBodies = HandsOverBodies<JXLibCurl>::value;
 template <typename Curl, typename = void>
 struct HasHeaderStack : std::false_type {};
 template <typename Curl>
-struct HasHeaderStack<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList())>>
+struct HasHeaderStack<Curl,
+                      std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList())>>
     : std::true_type {};
 constexpr bool kHasHeaderStack = HasHeaderStack<JXLibCurl>::value;
 
@@ -460,8 +461,8 @@ TEST(RestEndToEnd, NoSecretReachesTheLogWhateverThePlatformLogDoes) {
     client.enableDebug();
     ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
     std::string response;
-    EXPECT_TRUE(client.post("session", "{\"user\":\"admin\",\"password\":\"hunter2\"}",
-                            response, nullptr));
+    EXPECT_TRUE(
+        client.post("session", "{\"user\":\"admin\",\"password\":\"hunter2\"}", response, nullptr));
     EXPECT_TRUE(client.get("vms?api_key=K3Y-url", response, nullptr));
     EXPECT_FALSE(client.get("denied", response, nullptr));
     EXPECT_EQ(client.getLastHttpStatus(), 403);
@@ -485,7 +486,8 @@ namespace {
 class ThrowingLog {
 public:
     ThrowingLog()
-        : m_previous(TqDebugSetSink([](const TqDebugRecord&) { throw std::runtime_error("log"); })) {}
+        : m_previous(
+              TqDebugSetSink([](const TqDebugRecord&) { throw std::runtime_error("log"); })) {}
     ~ThrowingLog() { TqDebugSetSink(m_previous); }
     ThrowingLog(const ThrowingLog&) = delete;
     ThrowingLog& operator=(const ThrowingLog&) = delete;

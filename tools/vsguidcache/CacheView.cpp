@@ -3,33 +3,31 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <memory>
 
 #include "CLoDirectory.h"
 #include "CLoError.h"
-#include "CLoFile.h"
 #include "CLoPath.h"
+#include "CacheFiles.h"
 #include "GuidCacheRules.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
 #include "JXVMGuidCache.h"
+#include "PosixFiles.h"
 
 namespace {
 
 // Age, expiry and what counts as a record come from the cache's own rules, so that the listing
-// and the dry run say exactly what the sweep and a lookup do.
+// and the dry run say exactly what the sweep and a lookup do. The record is read no further
+// than a lookup reads it, so a huge file under a key costs the listing no more than a lookup.
 void Describe(const CacheLocation& location, const std::string& path, int64_t now,
               CacheEntry& entry) {
     if (!vsgc::JudgeEntry(path, now, location.expiry, entry.ageSeconds, entry.expired)) {
         return;
     }
-    char* buffer = nullptr;
-    unsigned long size = 0;
-    if (CLoFile::ReadWholeFile(path.c_str(), &buffer, size, vsgc::kMaxRecordSize).IsError()) {
+    std::string record;
+    if (vsgc::ReadBoundedPosix(path, vsgc::kMaxRecordSize, record) != 0) {
         return;
     }
-    const std::unique_ptr<char[]> owned(buffer);
-    const std::string record = owned ? std::string(owned.get(), size) : std::string();
     // A cache object that was never initialised owns no directory, so it decodes and its
     // destructor's sweep has nothing to touch.
     JXVMGuidCache().DecodeString(record, entry.first, entry.second, entry.third);
@@ -63,7 +61,7 @@ int ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries)
     CLoDirectory listing;
     const CLoError opened = listing.Open(location.directory.c_str(), "*", true);
     if (opened.IsError()) {
-        return opened.GetErrno() != 0 ? opened.GetErrno() : EIO;
+        return vsguidcache::ListingError(location.directory);  // Open says no more than that
     }
     const int64_t now = std::time(nullptr);
     SLoDirEntry item;

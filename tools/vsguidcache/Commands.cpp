@@ -11,8 +11,8 @@
 #include <set>
 #include <vector>
 
-#include "AgentConfig.h"
 #include "CacheView.h"
+#include "ConfigFile.h"
 #include "ExitCodes.h"
 #include "JXVMGuidCache.h"
 #include "RootTrust.h"
@@ -34,15 +34,15 @@ int SwitchedOff() {
 }
 
 // The machine has no job-results directory, so there is no cache at all. The platform's record
-// of the path it looked for goes to the log; the operator's line says what to change.
+// of the path it looked for goes to the log; the operator's line says what to change, and names
+// the configuration file as the tool judges it (see ConfigFile.h).
 int NoJobResults(const CacheLocation& where) {
-    const std::string config = vsplatform::AgentConfigPath();
+    const std::string config = ConfigPath();
     const std::string machine = "machine '" + where.machine + "' has no job-results directory";
-    if (const char* fault = vsplatform::AgentConfigFault()) {
+    if (const char* fault = ConfigFault()) {
         return Fail(kNoCache, "no cache here: the configuration file " + config + " " + fault +
-                                  " (name one with --config or " +
-                                  vsplatform::kAgentConfigVariable + "), and " + machine +
-                                  " under the default root");
+                                  " (name one with --config or " + kConfigVariable + "), and " +
+                                  machine + " under the default root");
     }
     return Fail(kNoCache,
                 "no cache here: " + machine + " under [Platform] JobResultsRoot of " + config);

@@ -23,7 +23,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "AgentConfig.h"
+#include "ConfigFile.h"
 
 namespace vsguidcache {
 namespace {
@@ -206,11 +206,7 @@ std::string UntrustedPath(std::string path, bool stickyKeeps, std::string& resol
 // The file the platform reads, and the directory that holds it: the platform reads the file
 // again at every call, so whoever may replace it between reads counts as able to change it.
 std::string UntrustedConfiguration(std::string& resolved) {
-    const char* named = std::getenv(vsplatform::kAgentConfigVariable);
-    const std::string file = named != nullptr && *named != '\0'
-                                 ? std::string(named)
-                                 : std::string(vsplatform::kDefaultAgentConfigPath);
-    return UntrustedPath(file, true, resolved);
+    return UntrustedPath(ConfigPath(), true, resolved);
 }
 
 // The cache directory, the job-results directory that holds it and the way to them; a user

@@ -8,7 +8,8 @@
 //   vsguidcache --version
 //
 // By job: the commands (Commands.cpp), what they print (ToolOutput.cpp), root's checks of the
-// configuration and the cache directory (RootTrust.cpp), and the exit statuses (ExitCodes.h).
+// configuration and the cache directory (RootTrust.cpp), which configuration file is read and
+// whether it reads (ConfigFile.cpp), and the exit statuses (ExitCodes.h).
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,26 +19,36 @@
 
 #include <CLI/CLI.hpp>
 
-#include "AgentConfig.h"
 #include "Commands.h"
+#include "ConfigFile.h"
 #include "ExitCodes.h"
 #include "RootTrust.h"
 #include "ToolOutput.h"
 #include "TqDebug.h"
 #include "VSSupportVersion.h"
 
+// A log sink is not among the calls every platform's log offers; a log without one writes where
+// its platform sends it, which the tool leaves alone. This stand-in is called only there: where
+// the platform declares TqDebugSetSink, a call with a lambda takes the platform's, since any
+// conversion of the argument beats a C variadic parameter.
+namespace without_sink {
+void TqDebugSetSink(...) {}
+}  // namespace without_sink
+
 namespace {
 
 using namespace vsguidcache;
 
 // The library and the platform log what they looked for under their own function labels, for
-// whoever diagnoses the agent; an operator reads the tool's one line. Their records go to the
-// file TQDEBUG_FILE names (read as the log reads it), to standard error with --verbose, and
-// nowhere otherwise.
+// whoever diagnoses the agent; an operator reads the tool's one line. With our platform's log,
+// their records go to the file TQDEBUG_FILE names (read as the log reads it), to standard error
+// with --verbose, and nowhere otherwise.
 void RouteLibraryLog(bool verbose) {
     const char* file = ::secure_getenv("TQDEBUG_FILE");
     if (!verbose && (file == nullptr || *file == '\0')) {
-        TqDebugSetSink([](const TqDebugRecord&) {});
+        using namespace without_sink;
+        // Generic, as a log without a sink has no record type either.
+        TqDebugSetSink([](const auto& /*record*/) {});
     }
 }
 
@@ -50,9 +61,8 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", std::string("vsguidcache ") + VSSUPPORT_VERSION_STRING,
                          "print the version and exit");
     app.add_option("--config", o.config,
-                   std::string("agent configuration file (default: $") +
-                       vsplatform::kAgentConfigVariable + ", else " +
-                       vsplatform::kDefaultAgentConfigPath + ")");
+                   std::string("agent configuration file (default: $") + kConfigVariable +
+                       ", else " + kDefaultConfigPath + ")");
     app.add_option("--dir-name", o.dirName, "cache directory name")->capture_default_str();
     app.add_flag("--json", o.json, "machine-readable output");
     bool verbose = false;
@@ -87,7 +97,7 @@ int Run(int argc, char** argv) {
                                   "'.' or '..', no '/')");
     }
     if (!o.config.empty()) {
-        ::setenv(vsplatform::kAgentConfigVariable, o.config.c_str(), 1);
+        ::setenv(kConfigVariable, o.config.c_str(), 1);
     }
     if (::geteuid() == 0) {
         std::string resolved;
@@ -96,7 +106,7 @@ int Run(int argc, char** argv) {
             return Distrusted(reason);
         }
         // Every read from here on, the library's included, takes the file that was checked.
-        ::setenv(vsplatform::kAgentConfigVariable, resolved.c_str(), 1);
+        ::setenv(kConfigVariable, resolved.c_str(), 1);
     }
     if (list->parsed()) {
         return List(o);
