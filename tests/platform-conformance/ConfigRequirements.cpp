@@ -7,10 +7,10 @@
 #include <string>
 #include <type_traits>
 
+#include "Helpers.h"
 #include "JXPI_CommClient.h"
 #include "JXPlatformInfo.h"
 #include "JxJson.h"
-#include "Loopback.h"
 
 namespace {
 

@@ -15,25 +15,14 @@
 #include "CLoError.h"
 #include "CLoFile.h"
 #include "CLoPath.h"
-#include "Loopback.h"
+#include "Helpers.h"
+#include "TempDir.h"
 
-using conformance::ReadFile;
-using conformance::TempDir;
-using conformance::WriteFile;
+using conformance::EveryByte;
 
 namespace {
 
 constexpr int kRecordFlags = 578;  // O_RDWR | O_CREAT | O_TRUNC, as the records are written
-
-std::string EveryByte(size_t rounds) {
-    std::string bytes;
-    for (size_t round = 0; round < rounds; ++round) {
-        for (int byte = 0; byte < 256; ++byte) {
-            bytes += static_cast<char>(byte);
-        }
-    }
-    return bytes;
-}
 
 bool EntryExists(const std::string& path) {
     struct stat info {};
@@ -108,7 +97,7 @@ void ExpectListedExactly(const Listing& listing, std::set<std::string> expected)
 
 TEST(Requirement, FS_1_ErrorExactlyWhenFailed) {
     TempDir dir;
-    WriteFile(dir.File("file"), "x");
+    WriteFileText(dir.File("file"), "x");
     const std::string missing = dir.File("missing");
     CLoFile file;
     CLoFile created;
@@ -162,7 +151,7 @@ TEST(Requirement, FS_2_OpenTakesLinuxFlagsAndWriteWritesAll) {
         EXPECT_EQ(written, bytes.size());
         EXPECT_FALSE(file.Close().IsError());
     }
-    EXPECT_EQ(ReadFile(path), bytes);
+    EXPECT_EQ(ReadFileText(path), bytes);
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0600u, 0600u) << "the owner may not read and write what it wrote";
@@ -173,11 +162,11 @@ TEST(Requirement, FS_2_OpenTakesLinuxFlagsAndWriteWritesAll) {
         file.Write("x", 1, &written);
         file.Close();
     }
-    EXPECT_EQ(ReadFile(path), "x");
+    EXPECT_EQ(ReadFileText(path), "x");
     {
         CLoFile file;  // a temporary file is claimed with O_EXCL
         EXPECT_TRUE(file.Open(path.c_str(), kRecordFlags | O_EXCL, 0).IsError());
-        EXPECT_EQ(ReadFile(path), "x");
+        EXPECT_EQ(ReadFileText(path), "x");
         EXPECT_FALSE(file.Open(dir.File("fresh").c_str(), kRecordFlags | O_EXCL, 0).IsError());
     }
     const size_t before = OpenDescriptors();
@@ -191,7 +180,7 @@ TEST(Requirement, FS_2_OpenTakesLinuxFlagsAndWriteWritesAll) {
 TEST(Requirement, FS_3_ReadWholeFileGivesATerminatedCopy) {
     TempDir dir;
     const std::string bytes = EveryByte(4) + std::string(3u << 20, 'r') + EveryByte(1);
-    WriteFile(dir.File("record"), bytes);
+    WriteFileText(dir.File("record"), bytes);
     char* raw = nullptr;
     unsigned long size = 0;
     const CLoError result = CLoFile::ReadWholeFile(dir.File("record").c_str(), &raw, size);
@@ -202,7 +191,7 @@ TEST(Requirement, FS_3_ReadWholeFileGivesATerminatedCopy) {
     EXPECT_EQ(std::string(raw, size), bytes);
     EXPECT_EQ(raw[size], '\0') << "no NUL after the file's bytes";
 
-    WriteFile(dir.File("empty"), "");
+    WriteFileText(dir.File("empty"), "");
     char* emptyRaw = nullptr;
     unsigned long emptySize = 1;
     const CLoError emptyResult =
@@ -215,7 +204,7 @@ TEST(Requirement, FS_3_ReadWholeFileGivesATerminatedCopy) {
 
 TEST(Requirement, FS_4_ThirdTimeIsTheEntrysOwnModificationTime) {
     TempDir dir;
-    WriteFile(dir.File("record"), "r");
+    WriteFileText(dir.File("record"), "r");
     MakeLink("no-such-target", dir.File("dangling"));
     MakeLink(dir.File("record"), dir.File("link"));
     MakeDirectory(dir.File("sub"));
@@ -239,14 +228,14 @@ TEST(Requirement, FS_4_ThirdTimeIsTheEntrysOwnModificationTime) {
 TEST(Requirement, FS_5_ListingDeliversRealEntriesToItsEnd) {
     TempDir dir;
     for (const char* name : {"vm-1", ".vsgc-tmp.1.0", "with blank", "caf\xc3\xa9"}) {
-        WriteFile(dir.File(name), "r");
+        WriteFileText(dir.File(name), "r");
     }
     MakeDirectory(dir.File("sub"));
     MakeLink("no-such-target", dir.File("dangling"));
     ExpectListedExactly(ListAsTheSweepDoes(dir.Path()),
                         {"vm-1", ".vsgc-tmp.1.0", "with blank", "caf\xc3\xa9", "sub", "dangling"});
     ExpectListedExactly(ListAsTheSweepDoes(dir.File("sub")), {});
-    WriteFile(dir.File("sub/only"), "r");
+    WriteFileText(dir.File("sub/only"), "r");
     ExpectListedExactly(ListAsTheSweepDoes(dir.File("sub")), {"only"});
     EXPECT_FALSE(ListAsTheSweepDoes("").opened);
     EXPECT_FALSE(ListAsTheSweepDoes(dir.File("missing")).opened);
@@ -262,7 +251,7 @@ TEST(Requirement, FS_6_CreateMakesAUsableDirectoryExistsSeesIt) {
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 0700u, 0700u) << "its owner may not create files in it";
     EXPECT_TRUE(CLoPath::Exists(cache.c_str()));
-    WriteFile(cache + "/vm-1", "r");
+    WriteFileText(cache + "/vm-1", "r");
     EXPECT_TRUE(CLoPath::Exists((cache + "/vm-1").c_str()));
     EXPECT_FALSE(CLoPath::Exists((cache + "/vm-2").c_str()));
     EXPECT_FALSE(CLoPath::Exists(""));
@@ -271,36 +260,36 @@ TEST(Requirement, FS_6_CreateMakesAUsableDirectoryExistsSeesIt) {
 TEST(Requirement, FS_7_RemoveTakesTheTreeAndFollowsNoLink) {
     TempDir dir;
     MakeDirectory(dir.File("outside"));
-    WriteFile(dir.File("outside/keep"), "keep");
+    WriteFileText(dir.File("outside/keep"), "keep");
     const std::string cache = dir.File("cache");
     MakeDirectory(cache);
-    WriteFile(cache + "/vm-1", "r");
-    WriteFile(cache + "/.vsgc-tmp.1.0", "r");
+    WriteFileText(cache + "/vm-1", "r");
+    WriteFileText(cache + "/.vsgc-tmp.1.0", "r");
     MakeDirectory(cache + "/sub");
     MakeDirectory(cache + "/sub/deeper");
-    WriteFile(cache + "/sub/deeper/x", "x");
+    WriteFileText(cache + "/sub/deeper/x", "x");
     MakeLink(dir.File("outside"), cache + "/to-directory");
     MakeLink(dir.File("outside/keep"), cache + "/to-file");
     CLoDirectory::Remove(cache.c_str(), true, false);
     EXPECT_FALSE(EntryExists(cache)) << "the directory stayed";
-    EXPECT_EQ(ReadFile(dir.File("outside/keep")), "keep") << "a link inside was followed";
+    EXPECT_EQ(ReadFileText(dir.File("outside/keep")), "keep") << "a link inside was followed";
 
     MakeLink(dir.File("outside"), dir.File("link-to-directory"));
     CLoDirectory::Remove(dir.File("link-to-directory").c_str(), true, false);
-    EXPECT_EQ(ReadFile(dir.File("outside/keep")), "keep") << "the path, a link, was followed";
+    EXPECT_EQ(ReadFileText(dir.File("outside/keep")), "keep") << "the path, a link, was followed";
 }
 
 TEST(Requirement, FS_8_DeleteRemovesTheEntryNeverItsTarget) {
     TempDir dir;
-    WriteFile(dir.File("record"), "r");
-    WriteFile(dir.File("target"), "target");
+    WriteFileText(dir.File("record"), "r");
+    WriteFileText(dir.File("target"), "target");
     MakeLink(dir.File("target"), dir.File("link"));
     MakeLink("no-such-target", dir.File("dangling"));
     for (const char* name : {"record", "link", "dangling"}) {
         CLoFile::Delete(dir.File(name).c_str(), false);
         EXPECT_FALSE(EntryExists(dir.File(name))) << name;
     }
-    EXPECT_EQ(ReadFile(dir.File("target")), "target");
+    EXPECT_EQ(ReadFileText(dir.File("target")), "target");
 }
 
 TEST(Requirement, FS_9_PathAppendPutsOneSeparator) {

@@ -21,49 +21,45 @@
 #include <thread>
 
 #include "JXLibCurl.h"
-#include "Loopback.h"
+#include "RawServer.h"
+#include "TempDir.h"
+#include "TestServer.h"
 #include "Transport.h"
 #include VSCONF_REQUIREMENTS_HEADER
 
 using conformance::Body;
-using conformance::Certificates;
 using conformance::Connect;
-using conformance::HttpServer;
-using conformance::LoopbackUrl;
-using conformance::RawServer;
 using conformance::Send;
-using conformance::TempDir;
 
 namespace {
 
 // How long a peer waits for a platform that ignores a timeout before it completes the exchange.
 constexpr int kStallCapSeconds = 20;
 
+// One CA, a server certificate for 127.0.0.1 and one for another address.
+struct Certificates {
+    TlsMaterial server;
+    TlsMaterial otherHost;
+};
+
 const Certificates& SharedCertificates() {
     static const TempDir dir;
-    static const Certificates certificates = conformance::MakeCertificates(dir.Path());
+    static const Certificates certificates{MakeTestCertificates(dir.Path()),
+                                           MakeServerCertificate(dir.Path(), "other", "127.0.0.2")};
     return certificates;
-}
-
-std::unique_ptr<httplib::Server> TlsServer(const std::string& cert, const std::string& key) {
-    return std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
 }
 
 // A server that speaks TLS 1.1 at most, at the lowest security level, so that only the
 // client's version floor can refuse it.
-std::unique_ptr<httplib::Server> LegacyTlsServer(const Certificates& certs) {
-    return std::make_unique<httplib::SSLServer>([&certs](SSL_CTX& ctx) {
+std::unique_ptr<httplib::Server> LegacyTlsServer(const TlsMaterial& tls) {
+    return std::make_unique<httplib::SSLServer>([&tls](SSL_CTX& ctx) {
         SSL_CTX_set_security_level(&ctx, 0);
-        return SSL_CTX_use_certificate_chain_file(&ctx, certs.certFile.c_str()) == 1 &&
-               SSL_CTX_use_PrivateKey_file(&ctx, certs.keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
+        return SSL_CTX_use_certificate_chain_file(&ctx, tls.certFile.c_str()) == 1 &&
+               SSL_CTX_use_PrivateKey_file(&ctx, tls.keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
                SSL_CTX_set_cipher_list(&ctx, "DEFAULT:@SECLEVEL=0") == 1 &&
                SSL_CTX_set_min_proto_version(&ctx, TLS1_VERSION) == 1 &&
                SSL_CTX_set_max_proto_version(&ctx, TLS1_1_VERSION) == 1;
     });
-}
-
-std::string HttpsUrl(const HttpServer& server) {
-    return LoopbackUrl("https", server.Port(), "/");
 }
 
 // Counts SIGPIPE while it lives, in place of whatever disposition there was.
@@ -156,8 +152,8 @@ void NeverAccepting::ServeAfterCap() {
         if (fd < 0) {
             return;
         }
-        if (!RawServer::ReadHead(fd).empty()) {  // the filler sends nothing
-            m_bServed = RawServer::WriteAll(
+        if (!RawServer::ReadRequestHead(fd).empty()) {  // the filler sends nothing
+            m_bServed = RawServer::WriteText(
                 fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
         }
         ::close(fd);
@@ -180,56 +176,56 @@ bool StreamUntilPeerGoes(size_t units, Write write) {
 constexpr size_t kUnitsPastBound = 32;
 
 void StreamEndlessBody(int fd, std::atomic<bool>& served) {
-    RawServer::ReadHead(fd);
-    RawServer::WriteAll(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    RawServer::ReadRequestHead(fd);
+    RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
     const std::string chunk = "100000\r\n" + std::string(1u << 20, 'b') + "\r\n";
     const size_t units = VSPlatformRequirements::kMaxResponseBodyBytes / (1u << 20);
     served = StreamUntilPeerGoes(units + kUnitsPastBound,
-                                 [&] { return RawServer::WriteAll(fd, chunk); }) &&
-             RawServer::WriteAll(fd, "0\r\n\r\n");
+                                 [&] { return RawServer::WriteText(fd, chunk); }) &&
+             RawServer::WriteText(fd, "0\r\n\r\n");
 }
 
 void StreamEndlessHeaders(int fd, std::atomic<bool>& served) {
-    RawServer::ReadHead(fd);
-    RawServer::WriteAll(fd, "HTTP/1.1 200 OK\r\n");
+    RawServer::ReadRequestHead(fd);
+    RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\n");
     std::string lines;
     for (int i = 0; i < 1024; ++i) {
         lines += "X-Filler: " + std::string(1012, 'h') + "\r\n";  // 1 KiB a line
     }
     const size_t units = VSPlatformRequirements::kMaxResponseHeaderBytes / lines.size();
     served = StreamUntilPeerGoes(units + kUnitsPastBound,
-                                 [&] { return RawServer::WriteAll(fd, lines); }) &&
-             RawServer::WriteAll(fd, "Content-Length: 2\r\n\r\nok");
+                                 [&] { return RawServer::WriteText(fd, lines); }) &&
+             RawServer::WriteText(fd, "Content-Length: 2\r\n\r\nok");
 }
 
 }  // namespace
 
 TEST(Requirement, HTTP_7_TlsPeersVerifiedUnlessSkipped) {
     const Certificates& certs = SharedCertificates();
-    HttpServer server(TlsServer(certs.certFile, certs.keyFile), nullptr);
-    HttpServer otherHost(TlsServer(certs.otherHostCertFile, certs.otherHostKeyFile), nullptr);
+    TestServer server(certs.server);
+    TestServer otherHost(certs.otherHost);
     {
         JXLibCurl curl;
         Connect(curl, "text/plain", false);
-        EXPECT_FALSE(Send(curl, HTTP_REQ_GET, HttpsUrl(server))) << "a peer of an unknown CA";
-        ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, certs.caFile));
+        EXPECT_FALSE(Send(curl, HTTP_REQ_GET, server.Url("/"))) << "a peer of an unknown CA";
+        ASSERT_TRUE(
+            curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, certs.server.caFile));
         for (int i = 0; i < 2; ++i) {  // and for the exchanges after
-            EXPECT_TRUE(Send(curl, HTTP_REQ_GET, HttpsUrl(server))) << curl.GetCurlErrorBuffer();
+            EXPECT_TRUE(Send(curl, HTTP_REQ_GET, server.Url("/"))) << curl.GetCurlErrorBuffer();
         }
-        EXPECT_FALSE(Send(curl, HTTP_REQ_GET, HttpsUrl(otherHost)))
-            << "a certificate for 127.0.0.2";
+        EXPECT_FALSE(Send(curl, HTTP_REQ_GET, otherHost.Url("/"))) << "a certificate for 127.0.0.2";
     }
     JXLibCurl curl;
     Connect(curl, "text/plain", true);
-    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, HttpsUrl(server))) << curl.GetCurlErrorBuffer();
-    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, HttpsUrl(otherHost))) << curl.GetCurlErrorBuffer();
+    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, server.Url("/"))) << curl.GetCurlErrorBuffer();
+    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, otherHost.Url("/"))) << curl.GetCurlErrorBuffer();
     // Connected again with verification: the connection made without it serves no more.
     Connect(curl, "text/plain", false);
-    EXPECT_FALSE(Send(curl, HTTP_REQ_GET, HttpsUrl(server))) << "verification stayed off";
+    EXPECT_FALSE(Send(curl, HTTP_REQ_GET, server.Url("/"))) << "verification stayed off";
 }
 
 TEST(Requirement, HTTP_8_SettersTakeTheLibrarysOptions) {
-    HttpServer server;
+    TestServer server;
     JXLibCurl curl;
     for (int connect = 0; connect < 2; ++connect) {
         ASSERT_TRUE(curl.JXLibCurlInit("text/plain", false, false, nullptr));
@@ -242,7 +238,7 @@ TEST(Requirement, HTTP_8_SettersTakeTheLibrarysOptions) {
             EXPECT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(option, value)) << option;
         }
         const std::pair<CURLoption, std::string> texts[] = {
-            {CURLOPT_CAINFO, SharedCertificates().caFile},
+            {CURLOPT_CAINFO, SharedCertificates().server.caFile},
             {CURLOPT_PROTOCOLS_STR, "http,https"},
             {CURLOPT_REDIR_PROTOCOLS_STR, "https"},
         };
@@ -258,11 +254,11 @@ TEST(Requirement, HTTP_8_SettersTakeTheLibrarysOptions) {
 TEST(Requirement, HTTP_9_NoSignalLeavesSignalsAlone) {
     SigpipeCounter counter;
     // A raw peer: cpp-httplib's server sets SIGPIPE's disposition itself.
-    RawServer server([](int fd) {
-        RawServer::ReadHead(fd);  // the client's exchange is under way until the answer
+    RawServer server([](int fd, int) {
+        RawServer::ReadRequestHead(fd);  // the client's exchange is under way until the answer
         const std::string seen = SigpipeCounter::Installed() ? "untouched" : "changed";
-        RawServer::WriteAll(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
-                                    std::to_string(seen.size()) + "\r\n\r\n" + seen);
+        RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                                     std::to_string(seen.size()) + "\r\n\r\n" + seen);
     });
     JXLibCurl curl;
     Connect(curl, "application/octet-stream");
@@ -270,7 +266,7 @@ TEST(Requirement, HTTP_9_NoSignalLeavesSignalsAlone) {
     EXPECT_EQ(Body(curl), "untouched") << "SIGPIPE's disposition changed during an exchange";
 
     // A peer that resets while a large body is still being sent.
-    RawServer peer([](int fd) {
+    RawServer peer([](int fd, int) {
         char some[4096];
         [[maybe_unused]] const ssize_t n = ::read(fd, some, sizeof some);
         RawServer::ResetOnClose(fd);
@@ -282,17 +278,17 @@ TEST(Requirement, HTTP_9_NoSignalLeavesSignalsAlone) {
 
 TEST(Requirement, HTTP_10_OnlyHttpAndHttpsUrls) {
     TempDir dir;
-    conformance::WriteFile(dir.File("local"), "conformance-local-file");
+    WriteFileText(dir.File("local"), "conformance-local-file");
     std::atomic<int> contacted{0};
     // Greets as an FTP server would, so that a client that got this far goes on talking.
-    auto other = std::make_unique<RawServer>([&contacted](int fd) {
+    auto other = std::make_unique<RawServer>([&contacted](int fd, int) {
         ++contacted;
-        RawServer::WriteAll(fd, "220 conformance\r\n");
+        RawServer::WriteText(fd, "220 conformance\r\n");
         char line[256];
         [[maybe_unused]] const ssize_t n = ::read(fd, line, sizeof line);
     });
     const int port = other->Port();
-    HttpServer http;
+    TestServer http;
     JXLibCurl curl;
     Connect(curl, "text/plain");
     for (const char* scheme : {"ftp", "gopher", "dict"}) {
@@ -308,14 +304,15 @@ TEST(Requirement, HTTP_10_OnlyHttpAndHttpsUrls) {
 
 TEST(Requirement, HTTP_11_RedirectsToHttpsOnly) {
     std::atomic<int> contacted{0};
-    auto target = std::make_unique<RawServer>([&contacted](int fd) {
+    auto target = std::make_unique<RawServer>([&contacted](int fd, int) {
         ++contacted;
-        RawServer::ReadHead(fd);
-        RawServer::WriteAll(fd,
-                            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+        RawServer::ReadRequestHead(fd);
+        RawServer::WriteText(fd,
+                             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
     });
     const std::string elsewhere = target->Url("/elsewhere");
-    HttpServer server([&elsewhere](const httplib::Request&, httplib::Response& res) {
+    TestServer server;
+    server.SetResponder([&elsewhere](const httplib::Request&, httplib::Response& res) {
         res.set_redirect(elsewhere, 302);
     });
     JXLibCurl curl;
@@ -330,15 +327,15 @@ TEST(Requirement, HTTP_11_RedirectsToHttpsOnly) {
 }
 
 TEST(Requirement, HTTP_12_TlsBelow12Refused) {
-    const Certificates& certs = SharedCertificates();
-    HttpServer legacy(LegacyTlsServer(certs), nullptr);
+    const TlsMaterial& tls = SharedCertificates().server;
+    TestServer legacy(LegacyTlsServer(tls));
     JXLibCurl curl;
     Connect(curl, "text/plain");
-    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, certs.caFile));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CAINFO, tls.caFile));
     // Lowers the client's own security level where it can, so that the version floor alone
     // decides; where the setter refuses, the TLS library's policy may decide as well.
     curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_SSL_CIPHER_LIST, "DEFAULT:@SECLEVEL=0");
-    EXPECT_FALSE(Send(curl, HTTP_REQ_GET, HttpsUrl(legacy))) << "a TLS 1.1 server was accepted";
+    EXPECT_FALSE(Send(curl, HTTP_REQ_GET, legacy.Url("/"))) << "a TLS 1.1 server was accepted";
 }
 
 TEST(Requirement, HTTP_13_StalledConnectAndTransferAbandoned) {
@@ -353,11 +350,11 @@ TEST(Requirement, HTTP_13_StalledConnectAndTransferAbandoned) {
     ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_LIMIT, 1));
     ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, 1));
     std::atomic<bool> served{false};
-    auto stalling = std::make_unique<RawServer>([&served](int fd) {
-        RawServer::ReadHead(fd);
-        RawServer::WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
+    auto stalling = std::make_unique<RawServer>([&served](int fd, int) {
+        RawServer::ReadRequestHead(fd);
+        RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
         if (!RawServer::PeerClosesWithin(fd, kStallCapSeconds)) {
-            served = RawServer::WriteAll(fd, "done");
+            served = RawServer::WriteText(fd, "done");
         }
     });
     EXPECT_FALSE(Send(curl, HTTP_REQ_GET, stalling->Url("/")));
@@ -368,7 +365,7 @@ TEST(Requirement, HTTP_13_StalledConnectAndTransferAbandoned) {
 TEST(Requirement, HTTP_14_ResponseBodyAndHeadersBounded) {
     for (const auto stream : {&StreamEndlessBody, &StreamEndlessHeaders}) {
         std::atomic<bool> served{false};
-        auto server = std::make_unique<RawServer>([&](int fd) { stream(fd, served); });
+        auto server = std::make_unique<RawServer>([&](int fd, int) { stream(fd, served); });
         JXLibCurl curl;
         Connect(curl, "text/plain");
         const bool sent = Send(curl, HTTP_REQ_GET, server->Url("/endless"));

@@ -10,30 +10,18 @@
 #include <thread>
 #include <vector>
 
+#include "Helpers.h"
 #include "JXLibCurl.h"
-#include "Loopback.h"
+#include "RawServer.h"
+#include "TestServer.h"
 #include "Transport.h"
 
 using conformance::Body;
 using conformance::Connect;
-using conformance::HttpServer;
-using conformance::LoopbackUrl;
-using conformance::RawServer;
-using conformance::ReceivedRequest;
+using conformance::EveryByte;
 using conformance::Send;
 
 namespace {
-
-// Every byte value, NUL first, so that a body cut at its first NUL arrives empty.
-std::string EveryByte(size_t rounds) {
-    std::string bytes;
-    for (size_t round = 0; round < rounds; ++round) {
-        for (int byte = 0; byte < 256; ++byte) {
-            bytes += static_cast<char>(byte);
-        }
-    }
-    return bytes;
-}
 
 // The method on the wire (the transport's own verb texts are its choice).
 std::string MethodOf(HTTP_REQ_TYPE verb) {
@@ -60,7 +48,7 @@ std::string Header(const ReceivedRequest& request, const std::string& name) {
 }
 
 std::string RefusedUrl() {
-    return LoopbackUrl("http", conformance::UnusedPort(), "/");
+    return LoopbackUrl("http", UnusedPort(), "/");
 }
 
 // Serves the bodies and statuses HTTP-4 and HTTP-5 ask for, by path.
@@ -81,20 +69,20 @@ void AnswerByPath(const httplib::Request& req, httplib::Response& res) {
 }
 
 // The answers of the peers HTTP-6 needs, by path; each connection ends after one.
-void AnswerOrMisbehave(int fd) {
-    const std::string path = RawServer::PathOf(RawServer::ReadHead(fd));
+void AnswerOrMisbehave(int fd, int) {
+    const std::string path = RawServer::PathOf(RawServer::ReadRequestHead(fd));
     if (path == "/complete") {
-        RawServer::WriteAll(fd,
-                            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+        RawServer::WriteText(fd,
+                             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
     } else if (path == "/no-content") {
-        RawServer::WriteAll(fd, "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+        RawServer::WriteText(fd, "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
     } else if (path == "/cut") {
-        RawServer::WriteAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly ten b");
+        RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly ten b");
     } else if (path == "/cut-chunked") {
-        RawServer::WriteAll(fd,
-                            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n");
+        RawServer::WriteText(fd,
+                             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n");
     } else if (path == "/no-status") {
-        RawServer::WriteAll(fd, "a body without any status line\n");
+        RawServer::WriteText(fd, "a body without any status line\n");
     } else {
         RawServer::ResetOnClose(fd);
     }
@@ -132,7 +120,7 @@ std::string UpperHex(std::string text) {
 }  // namespace
 
 TEST(Requirement, HTTP_1_ContentTypeOfInitOnEveryRequest) {
-    HttpServer server;
+    TestServer server;
     JXLibCurl curl;
     ASSERT_TRUE(Connect(curl, "application/vnd.conformance+json"));
     const HTTP_REQ_TYPE verbs[] = {HTTP_REQ_GET, HTTP_REQ_POST, HTTP_REQ_PUT, HTTP_REQ_DELETE};
@@ -156,7 +144,7 @@ TEST(Requirement, HTTP_1_ContentTypeOfInitOnEveryRequest) {
 }
 
 TEST(Requirement, HTTP_2_AppendedLinesGoOutUntilFreed) {
-    HttpServer server;
+    TestServer server;
     JXLibCurl curl;
     Connect(curl, "text/plain");
     const char* token = "Authorization: Bearer a.b-c_d~e/f+g=";
@@ -184,7 +172,7 @@ TEST(Requirement, HTTP_2_AppendedLinesGoOutUntilFreed) {
 }
 
 TEST(Requirement, HTTP_3_VerbAndBodySentByteForByte) {
-    HttpServer server;
+    TestServer server;
     JXLibCurl curl;
     Connect(curl, "application/octet-stream");
     const std::string binary = EveryByte(256);  // 64 KiB
@@ -215,7 +203,8 @@ TEST(Requirement, HTTP_3_VerbAndBodySentByteForByte) {
 }
 
 TEST(Requirement, HTTP_4_ResponseBodyIsExactlyTheLastOne) {
-    HttpServer server(AnswerByPath);
+    TestServer server;
+    server.SetResponder(AnswerByPath);
     JXLibCurl curl;
     Connect(curl, "text/plain");
     const std::pair<std::string, std::string> exchanges[] = {
@@ -231,7 +220,8 @@ TEST(Requirement, HTTP_4_ResponseBodyIsExactlyTheLastOne) {
 }
 
 TEST(Requirement, HTTP_5_StatusAndErrorTextOfTheLastExchange) {
-    HttpServer server(AnswerByPath);
+    TestServer server;
+    server.SetResponder(AnswerByPath);
     JXLibCurl curl;
     EXPECT_NE(curl.GetCurlErrorBuffer(), nullptr);
     Connect(curl, "text/plain");
@@ -277,7 +267,7 @@ TEST(Requirement, HTTP_15_UrlEscapeEncodesAllButUnreserved) {
     EXPECT_EQ(UpperHex(escaped), expected);
 
     // Outside the request lock: escapes on two threads while a third sends on the same object.
-    HttpServer server;
+    TestServer server;
     std::atomic<int> wrong{0};
     auto escapeMany = [&] {
         for (int i = 0; i < 300; ++i) {
@@ -303,7 +293,8 @@ TEST(Requirement, HTTP_16_VerbTextsNeverNull) {
 }
 
 TEST(Requirement, HTTP_17_ObjectsIndependentAcrossThreads) {
-    HttpServer server([](const httplib::Request& req, httplib::Response& res) {
+    TestServer server;
+    server.SetResponder([](const httplib::Request& req, httplib::Response& res) {
         res.set_content(req.body + "|" + req.get_header_value("X-Thread"), "text/plain");
     });
     std::atomic<int> wrong{0};

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "Loopback.h"
+#include "Helpers.h"
 #include "TqDebug.h"
 
 using conformance::SilencedStderr;

@@ -26,3 +26,11 @@ std::string ReadFileText(const std::string& path) {
     out << in.rdbuf();
     return out.str();
 }
+
+void WriteFileText(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}

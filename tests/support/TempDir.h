@@ -19,3 +19,5 @@ private:
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileText(const std::string& path);
+// Writes `bytes` to path, replacing what was there; throws when it cannot.
+void WriteFileText(const std::string& path, const std::string& bytes);

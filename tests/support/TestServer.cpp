@@ -13,7 +13,7 @@
 namespace {
 
 void Run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
         throw std::runtime_error("command failed: " + command);
     }
 }
@@ -22,44 +22,53 @@ void Run(const std::string& command) {
 
 TlsMaterial MakeTestCertificates(const std::string& dir) {
     const std::string openssl = VSTEST_OPENSSL_EXECUTABLE;
-    TlsMaterial tls{dir + "/ca.pem", dir + "/server.pem", dir + "/server.key"};
-    const std::string ext = dir + "/server.ext";
-    std::ofstream(ext) << "subjectAltName=IP:127.0.0.1\n"
-                          "basicConstraints=CA:FALSE\n";
-    const std::string quiet = " >/dev/null 2>&1";
     Run(openssl + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2" +
-        " -subj /CN=vssupport-test-ca -keyout " + dir + "/ca.key -out " + tls.caFile + quiet);
+        " -subj /CN=vssupport-test-ca -keyout " + dir + "/ca.key -out " + dir + "/ca.pem");
+    return MakeServerCertificate(dir, "server", "127.0.0.1");
+}
+
+TlsMaterial MakeServerCertificate(const std::string& dir, const std::string& name,
+                                  const std::string& address) {
+    const std::string openssl = VSTEST_OPENSSL_EXECUTABLE;
+    const std::string base = dir + "/" + name;
+    std::ofstream(base + ".ext") << "subjectAltName=IP:" << address
+                                 << "\nbasicConstraints=CA:FALSE\n";
     Run(openssl + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
-        " -subj /CN=vssupport-test-server -keyout " + tls.keyFile + " -out " + dir + "/server.csr" +
-        quiet);
-    Run(openssl + " x509 -req -days 2 -in " + dir + "/server.csr -CA " + tls.caFile + " -CAkey " +
-        dir + "/ca.key -CAcreateserial -extfile " + ext + " -out " + tls.certFile + quiet);
-    return tls;
+        " -subj /CN=vssupport-test-" + name + " -keyout " + base + ".key -out " + base + ".csr");
+    Run(openssl + " x509 -req -days 2 -in " + base + ".csr -CA " + dir + "/ca.pem -CAkey " + dir +
+        "/ca.key -CAcreateserial -extfile " + base + ".ext -out " + base + ".pem");
+    return {dir + "/ca.pem", base + ".pem", base + ".key"};
 }
 
 int UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    if (fd >= 0) {
+        ::close(fd);  // bound but never listened on: connections to it are refused
+    }
+    if (!bound) {
         throw std::runtime_error("cannot find a free port");
     }
-    ::close(fd);  // bound but never listened on: connections to it are refused
     return ntohs(addr.sin_port);
 }
 
-TestServer::TestServer() : m_pServer(std::make_unique<httplib::Server>()) {
-    Start();
+std::string LoopbackUrl(const std::string& scheme, int port, const std::string& path) {
+    return scheme + "://127.0.0.1:" + std::to_string(port) + path;
 }
 
+TestServer::TestServer() : TestServer(std::make_unique<httplib::Server>()) {}
+
 TestServer::TestServer(const TlsMaterial& tls)
-    : m_pServer(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())) {
+    : TestServer(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())) {}
+
+TestServer::TestServer(std::unique_ptr<httplib::Server> server) : m_pServer(std::move(server)) {
     if (!m_pServer->is_valid()) {
-        throw std::runtime_error("TLS server could not load its certificate");
+        throw std::runtime_error("test server could not be set up (its certificate?)");
     }
     Start();
 }
@@ -106,6 +115,11 @@ void TestServer::Start() {
     for (int i = 0; i < 5000 && !m_pServer->is_running(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+std::string TestServer::Url(const std::string& path) const {
+    const bool tls = dynamic_cast<const httplib::SSLServer*>(m_pServer.get()) != nullptr;
+    return LoopbackUrl(tls ? "https" : "http", m_nPort, path);
 }
 
 void TestServer::SetResponder(Responder responder) {

@@ -30,9 +30,16 @@ struct TlsMaterial {
 // A CA and a server certificate for 127.0.0.1 only (not for "localhost"), made with the openssl
 // tool in dir.
 TlsMaterial MakeTestCertificates(const std::string& dir);
+// One more server certificate, for `address` only, signed by the CA that MakeTestCertificates
+// made in dir; its files are dir/name.pem and dir/name.key.
+TlsMaterial MakeServerCertificate(const std::string& dir, const std::string& name,
+                                  const std::string& address);
 
-// A port on 127.0.0.1 that nothing listens on.
+// A port on 127.0.0.1 that nothing listens on: connections to it are refused.
 int UnusedPort();
+
+// "scheme://127.0.0.1:port/path..." (path begins with "/").
+std::string LoopbackUrl(const std::string& scheme, int port, const std::string& path);
 
 class TestServer {
 public:
@@ -40,11 +47,15 @@ public:
 
     TestServer();
     explicit TestServer(const TlsMaterial& tls);
+    // A server the caller set up itself (e.g. an httplib::SSLServer with its own TLS context).
+    explicit TestServer(std::unique_ptr<httplib::Server> server);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
     int Port() const { return m_nPort; }
+    // The URL of path on this server, https for a TLS server (path begins with "/").
+    std::string Url(const std::string& path) const;
     // Default: status 200, body "ok <METHOD>".
     void SetResponder(Responder responder);
     std::vector<ReceivedRequest> Requests() const;
