@@ -65,8 +65,12 @@ public:
     void enableDebug();
 
     /// Initialises the transport for m_strContentType (which must be set) and remembers the
-    /// server: a host name, an IPv4 address or an IPv6 address in brackets ("[::1]"), with a
-    /// ":port" only while m_nPort is 0 (computeUrl writes it as given). skipSslVerify turns
+    /// server: a host name (labels of letters, digits, hyphens not first or last, and "_",
+    /// between dots; an internationalised name in UTF-8), an IPv4 address or an IPv6 address in
+    /// brackets with an optional zone ("[::1]", "[fe80::1%25eth0]"), with a ":port" of 1-65535
+    /// only while m_nPort is 0 (computeUrl writes it as given). m_strBasePath must be empty or
+    /// start with "/" and hold no blank or control character: one without its "/" would join
+    /// the host name (".attacker.example/api"). skipSslVerify turns
     /// certificate checks off and ignores caFile; otherwise a non-empty caFile names the CA
     /// bundle, a non-empty regular file this process may read. Sets the transport policy on
     /// every connect, after CURLOPT_NOSIGNAL: CURLOPT_SSLVERSION TLS 1.2 or later,
@@ -78,14 +82,19 @@ public:
     /// Refused before the transport's settings are touched, so that the earlier server,
     /// transport and state hold: no content type; an empty server text, or one with a scheme
     /// ("http://..."), a path ("/" or a backslash), a query, a fragment or user information
-    /// ("?", "#", "@"), a blank or a control character, an IPv6 address outside brackets or a
-    /// bad port; a CA file that cannot be read. Any later failure leaves the connection
+    /// ("?", "#", "@"), a blank or a control character, an IPv6 address outside brackets, any
+    /// other text that is not a host as above ("a,b", "a%2fb", "..", "999.1.1.1") or a bad
+    /// port; a base path as above; a CA file that cannot be read. Any later failure leaves the connection
     /// unconnected (the transport has lost its earlier settings), and requests fail until a
     /// connect succeeds. Every failure writes one Error line, and getLastCurlError() gives the
     /// same text until the next request or a connect that succeeds (getLastHttpStatus() 0).
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
-    /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded.
+    /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded. The "/"
+    /// is added only when the resource does not start with one and the base path does not end
+    /// in one: base "/api/v1" or "/api/v1/" with "vms" gives ".../api/v1/vms", base "/" gives
+    /// "/vms"; a resource that starts with "/" is written as given ("/api/" and "/vms" give
+    /// "/api//vms").
     virtual bool computeUrl(const std::string& server, const std::string& resource,
                             const VSRestApiRequestOptions* options, std::string& url);
 

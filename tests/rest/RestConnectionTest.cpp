@@ -194,11 +194,37 @@ TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
         {"second:0", "", "port number"},
         {"second:65536", "", "port number"},
         {"second:8443", "", "it names a port, and so does m_nPort"},
+        // Only a host name, an IPv4 address or a bracketed IPv6 address is a host.
+        {"a,b", "", "it is not a host name"},
+        {"a;b", "", "it is not a host name"},
+        {"a%2fb", "", "it is not a host name"},
+        {"a\"b<c>d=e&f{g}h|i'j(k)l$m", "", "it is not a host name"},
+        {"..", "", "it is not a host name"},
+        {"-", "", "it is not a host name"},
+        {"a-.example", "", "it is not a host name"},
+        {"%00", "", "it is not a host name"},
+        {"\xff\xfe", "", "it is not a host name"},
+        {"999.1.1.1", "", "it is not a host name"},
+        {"[::1%25]", "", "goes whole in brackets"},
+        {"[1.2.3.4]", "", "goes whole in brackets"},
+        {"a.b:99999", "", "port number"},
         {"second", "/nonexistent/ca.pem",
          "CA file [/nonexistent/ca.pem] cannot be read: No such file or directory"},
         {"second", tmp.Path(), "cannot be read: not a regular file"},
         {"second", tmp.File("empty.pem"), "cannot be read: empty"},
     };
+    // A base path without its leading "/" would join the host name.
+    const auto refuseBase = [&](const std::string& base, const std::string& reason) {
+        conn.SetUrlParts(false, 8080, base);
+        LogCapture capture;
+        EXPECT_FALSE(conn.connect("second", false, "")) << base;
+        ASSERT_EQ(capture.Errors().size(), 1u);
+        EXPECT_EQ(capture.Errors()[0].message, "Base path [" + base + "] refused: " + reason);
+    };
+    refuseBase(".attacker.example/api", "it does not start with \"/\"");
+    refuseBase("api/v1", "it does not start with \"/\"");
+    refuseBase("/api v1", "it holds a blank or a control character");
+    conn.SetUrlParts(false, 8080, "");
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.server + " " + r.caFile);
         LogCapture capture;
@@ -269,6 +295,10 @@ TEST_F(RestConnection, ComposesUrls) {
         {false, 0, "/api", "", "http://host/api/"},
         {false, 0, "api", "vms", "http://hostapi/vms"},
         {false, 0, "/api/", "/vms", "http://host/api//vms"},
+        // A base path ending in "/" takes no second one before a resource without it.
+        {false, 0, "/", "vms", "http://host/vms"},
+        {false, 0, "/api/", "vms", "http://host/api/vms"},
+        {false, 0, "/", "", "http://host/"},
         {false, 0, "", "a b%20", "http://host/a b%20"},
     };
     Connect();
