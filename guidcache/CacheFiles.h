@@ -5,7 +5,8 @@
 // file utilities offer these (CLoFile::Rename, a size-bounded CLoFile::ReadWholeFile,
 // CLoError::GetErrno); another platform's may not. Each is found here at compile time and used
 // where it is there; otherwise the cache does the same with POSIX calls, which are its own to
-// make. Internal: not installed.
+// make. Each says why it failed as an errno, so that the cache can tell "no record" from "a
+// record it could not read or write", and say which. Internal: not installed.
 #pragma once
 
 #include <fcntl.h>
@@ -57,13 +58,50 @@ int FailureErrno(const Error& result, const std::string& path) {
     }
 }
 
-// Moves `from` over `to` in one step: a reader of `to` sees the old file or the new one.
-template <typename File = CLoFile>
-bool RenameEntry(const std::string& from, const std::string& to) {
-    if constexpr (HasRename<File>::value) {
-        return !File::Rename(from.c_str(), to.c_str()).IsError();
+// A failure whose reason is not known: the platform's result carries no errno.
+constexpr int kNoReason = -1;
+
+// 0 for a success, else the errno the platform's result carries, or kNoReason.
+template <typename Error = CLoError>
+int FailureOf(const Error& result) {
+    if (!result.IsError()) {
+        return 0;
+    }
+    if constexpr (HasErrno<Error>::value) {
+        const int error = result.GetErrno();
+        return error > 0 ? error : kNoReason;
     } else {
-        return ::rename(from.c_str(), to.c_str()) == 0;
+        return kNoReason;
+    }
+}
+
+// Why a failed `result` could not create a file in `directory`: FailureOf, or where that knows
+// no reason, whether this process may create entries there now, as POSIX says.
+template <typename Error = CLoError>
+int CreateFailure(const Error& result, const std::string& directory) {
+    const int error = FailureOf(result);
+    if (error != kNoReason) {
+        return error;
+    }
+    return ::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? kNoReason
+                                                                                  : errno;
+}
+
+// Whether a read that failed with `error` found no record: nothing at the path, or an entry a
+// lookup never reads (a link, something other than a regular file, a file over the bound). Any
+// other errno means a record may be there that could not be read.
+inline bool IsNoRecord(int error) {
+    return error == ENOENT || error == ELOOP || error == EINVAL || error == EFBIG;
+}
+
+// Moves `from` over `to` in one step: a reader of `to` sees the old file or the new one. 0, or
+// why not (see FailureOf).
+template <typename File = CLoFile>
+int RenameEntry(const std::string& from, const std::string& to) {
+    if constexpr (HasRename<File>::value) {
+        return FailureOf(File::Rename(from.c_str(), to.c_str()));
+    } else {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     }
 }
 
@@ -74,22 +112,24 @@ bool RenameEntry(const std::string& from, const std::string& to) {
 // it too.
 int ReadBoundedPosix(const std::string& path, size_t bound, std::string& data);
 
-// The same through the platform where its read takes the bound.
+// The same through the platform where its read takes the bound. A platform whose result
+// carries no errno has the read made again with POSIX calls, to learn why.
 template <typename File = CLoFile>
-bool ReadBounded(const std::string& path, size_t bound, std::string& data) {
+int ReadBounded(const std::string& path, size_t bound, std::string& data) {
     if constexpr (HasBoundedRead<File>::value) {
         char* buffer = nullptr;
         unsigned long size = 0;
-        if (File::ReadWholeFile(path.c_str(), &buffer, size, bound).IsError()) {
-            return false;
-        }
+        const auto result = File::ReadWholeFile(path.c_str(), &buffer, size, bound);
         const std::unique_ptr<char[]> owned(buffer);  // a new[] buffer that is ours to free
+        if (const int error = FailureOf(result)) {
+            return error != kNoReason ? error : ReadBoundedPosix(path, bound, data);
+        }
         if (owned) {
             data.assign(owned.get(), size);
         }
-        return true;
+        return 0;
     } else {
-        return ReadBoundedPosix(path, bound, data) == 0;
+        return ReadBoundedPosix(path, bound, data);
     }
 }
 

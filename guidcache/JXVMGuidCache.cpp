@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <list>
 #include <memory>
+#include <mutex>
 
 #include "CLoDirectory.h"
 #include "CLoError.h"
@@ -29,6 +32,10 @@ using vsgc::kSeparator;
 using vsgc::kSeparatorLength;
 
 constexpr const char* kInitLabel = "bool JXVMGuidCache::Init()";
+constexpr const char* kReadLabel =
+    "bool JXVMGuidCache::_ReadWholeFile(const std::string&, std::string&)";
+constexpr const char* kWriteLabel =
+    "bool JXVMGuidCache::_WriteWholeFile(const std::string&, const std::string&)";
 
 // Read-write, create, truncate: the flags records have always been written with.
 constexpr int kWriteFlags = O_RDWR | O_CREAT | O_TRUNC;
@@ -47,6 +54,74 @@ void MarkExpired(const std::string& path) {
 std::string TempName() {
     static std::atomic<unsigned> counter{0};
     return ".vsgc-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+}
+
+// The faults already told. One fault (a directory this process may not read) fails every key
+// alike, so a record per key would flood the log: each (operation, errno, directory) is told
+// once. Process-wide, as a cache object has no room of its own for it (its members are fixed);
+// the last few causes are kept, so a process meeting new faults for ever keeps a bounded list.
+// try_lock: a thread that finds the list busy (or a child forked while another thread held it)
+// tells its fault again rather than waiting.
+class ToldFaults {
+public:
+    bool IsNew(const std::string& cause) {
+        std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            return true;
+        }
+        for (const std::string& told : m_causes) {
+            if (told == cause) {
+                return false;
+            }
+        }
+        m_causes[m_nNext] = cause;
+        m_nNext = (m_nNext + 1) % m_causes.size();
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::array<std::string, 8> m_causes;
+    size_t m_nNext = 0;
+};
+
+// Whether `error`, met by `operation` on a record in `path`'s directory, is to be told now.
+bool FirstTime(char operation, int error, const std::string& path) {
+    static ToldFaults told;
+    return told.IsNew(operation + std::to_string(error) + ":" + path.substr(0, path.rfind('/')));
+}
+
+const char* Reason(int error) {
+    return error != vsgc::kNoReason ? std::strerror(error) : "the platform gives no reason";
+}
+
+// A lookup that could not read is no miss, though it returns false like one: the record says
+// which file and why, once per cause, so that the fault is found where it is.
+void TellReadFault(const std::string& path, int error) {
+    if (error != 0 && !vsgc::IsNoRecord(error) && FirstTime('r', error, path)) {
+        TqDebug log(nullptr);
+        vslog::Error(log, kReadLabel,
+                     "Cannot read the cache record [%s]: %s (said once for this reason and "
+                     "directory; lookups there fail until it is mended)",
+                     path.c_str(), Reason(error));
+    }
+}
+
+void TellWriteFault(const std::string& path, int error) {
+    if (FirstTime('w', error, path)) {
+        TqDebug log(nullptr);
+        vslog::Error(log, kWriteLabel,
+                     "Cannot write the cache record [%s]: %s (said once for this reason and "
+                     "directory; records there are not stored until it is mended)",
+                     path.c_str(), Reason(error));
+    }
+}
+
+// Why there is nothing to read at `path`: 0 for an entry that is there (a dangling link), else
+// the errno of looking it up (ENOENT: nothing there).
+int AbsenceErrno(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? 0 : errno;
 }
 
 // Deletes the temporary file unless the rename took it over.
@@ -223,10 +298,7 @@ bool JXVMGuidCache::WriteGuidData(const std::string& key, const std::string& dat
 
 bool JXVMGuidCache::ReadGuidData(const std::string& key, std::string& data) {
     std::string path;
-    if (!KeyPath(key, path) || !CLoPath::Exists(path.c_str())) {
-        return false;
-    }
-    return _ReadWholeFile(path, data);
+    return KeyPath(key, path) && _ReadWholeFile(path, data);
 }
 
 // The record goes to a temporary file next to the key's file and is renamed over it, so
@@ -245,16 +317,21 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
         }
     }
     if (result.IsError()) {
+        TellWriteFault(path, vsgc::CreateFailure(result, directory));
         return false;
     }
     TempFileGuard guard(tempPath);
     unsigned int written = 0;
-    result = file.Write(data.data(), static_cast<unsigned int>(data.size()), &written);
-    if (result.IsError() || static_cast<uint64_t>(written) != data.size()) {
-        return false;
+    int error =
+        vsgc::FailureOf(file.Write(data.data(), static_cast<unsigned int>(data.size()), &written));
+    if (error == 0 && static_cast<uint64_t>(written) != data.size()) {
+        error = vsgc::kNoReason;
     }
     // Unlike the in-place write, a failed close must not replace a good record with this one.
-    if (file.Close().IsError() || !vsgc::RenameEntry(tempPath, path)) {
+    error = error != 0 ? error : vsgc::FailureOf(file.Close());
+    error = error != 0 ? error : vsgc::RenameEntry(tempPath, path);
+    if (error != 0) {
+        TellWriteFault(path, error);
         return false;
     }
     guard.Commit();
@@ -262,9 +339,16 @@ bool JXVMGuidCache::_WriteWholeFile(const std::string& path, const std::string& 
 }
 
 // The whole file, NUL bytes and all, so that data comes back as WriteGuidData stored it (a
-// record cut at a NUL would pass for a shorter one).
+// record cut at a NUL would pass for a shorter one). Nothing there is a miss; a record that is
+// there, or may be, and could not be read is a fault and is told (see TellReadFault).
 bool JXVMGuidCache::_ReadWholeFile(const std::string& path, std::string& data) {
-    return vsgc::ReadBounded(path, vsgc::kMaxRecordSize, data);
+    if (!CLoPath::Exists(path.c_str())) {  // links followed: a dangling one holds nothing
+        TellReadFault(path, AbsenceErrno(path));
+        return false;
+    }
+    const int error = vsgc::ReadBounded(path, vsgc::kMaxRecordSize, data);
+    TellReadFault(path, error);
+    return error == 0;
 }
 
 bool JXVMGuidCache::_IsGuidFileOlder(const std::string& path) {

@@ -27,6 +27,13 @@
 ///    to write there (or in the cache directory, once it exists). Init does not try a write: a
 ///    cache directory that cannot be created or written shows up as CacheGuid returning false.
 ///
+/// A record that could not be written, or one that may be there but could not be read (a cache
+/// directory or file this process may not read or write, an I/O error), is no silent miss: one
+/// Error record names the file and the system's reason. It is written once per reason and
+/// directory in the process (the last eight such causes are remembered), not once per key.
+/// Nothing under the key, a link, something other than a regular file or a file over 64 KiB is
+/// a plain miss and writes nothing.
+///
 /// A false Init writes one Error record saying why; for a missing job-results directory it
 /// names the directory looked for and the configuration read or, when none could be read, why,
 /// VSAGENT_CONFIG and the default path.
@@ -77,7 +84,8 @@ public:
     bool CacheGuid(const std::string& key, const std::string& first, const std::string& second,
                    const std::string& third);
     /// True when the key's record was found, is within the expiry and was read; the outputs are
-    /// set only then. A file that is not a whole record (fewer than two separators, or a NUL byte)
+    /// set only then. A record that could not be read is false too, with an Error record (see
+    /// the class). A file that is not a whole record (fewer than two separators, or a NUL byte)
     /// is a miss, and is stamped expired so that the next sweep removes it.
     bool LookupGuidCache(const std::string& key, std::string& first, std::string& second,
                          std::string& third);

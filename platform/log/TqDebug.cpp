@@ -2,6 +2,7 @@
 #include "SecretMask.h"
 #include "UniqueFd.h"
 
+#include <cxxabi.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +45,42 @@ void WriteAll(int fd, const char* p, size_t left) {
         left -= static_cast<size_t>(n);
     }
 }
+
+// Records that could not be made (no memory) or delivered (the sink threw). Dropping is all a
+// log may do that never throws; the first drop says so on stderr at once, as the sink that
+// threw cannot be trusted to carry it, and the number of them is written at exit.
+std::atomic<unsigned long> g_nDroppedRecords{0};
+
+enum class DropCause { kNoMemory, kSinkThrew };
+
+void Dropped(DropCause cause) noexcept {
+    if (g_nDroppedRecords.fetch_add(1, std::memory_order_relaxed) != 0) {
+        return;
+    }
+    const std::string_view line =
+        cause == DropCause::kNoMemory
+            ? "TqDebug: a record was dropped (no memory for it); further drops are counted, and "
+              "their number is written at exit\n"
+            : "TqDebug: a record was dropped (the sink threw); further drops are counted, and "
+              "their number is written at exit\n";
+    WriteAll(STDERR_FILENO, line.data(), line.size());
+}
+
+// One drop was told as it happened; more are totalled when the process ends normally.
+struct DropTotal {
+    DropTotal() = default;
+    DropTotal(const DropTotal&) = delete;
+    DropTotal& operator=(const DropTotal&) = delete;
+    ~DropTotal() {
+        const unsigned long dropped = g_nDroppedRecords.load(std::memory_order_relaxed);
+        char line[64];
+        const int n =
+            std::snprintf(line, sizeof line, "TqDebug: %lu records were dropped\n", dropped);
+        if (dropped > 1 && n > 0) {
+            WriteAll(STDERR_FILENO, line, static_cast<size_t>(n));
+        }
+    }
+} g_dropTotal;
 
 // Why an open that failed with `error` cannot take records. With O_NOFOLLOW a symbolic link
 // fails with ELOOP, and with O_NONBLOCK a FIFO (or socket) with no reader fails with ENXIO
@@ -78,9 +116,15 @@ int OpenLogFile(const char* path) {
     if (why == nullptr) {
         return fd.Release();  // kept open for the life of the process, like stderr
     }
-    const std::string line = std::string("TqDebug: TQDEBUG_FILE ") + path + " is not used (" + why +
-                             "); records go to standard error\n";
-    WriteAll(STDERR_FILENO, line.data(), line.size());
+    try {
+        const std::string line = std::string("TqDebug: TQDEBUG_FILE ") + path + " is not used (" +
+                                 why + "); records go to standard error\n";
+        WriteAll(STDERR_FILENO, line.data(), line.size());
+    } catch (const std::bad_alloc&) {
+        const std::string_view line =
+            "TqDebug: TQDEBUG_FILE is not used; records go to standard error\n";
+        WriteAll(STDERR_FILENO, line.data(), line.size());
+    }
     return -1;
 }
 
@@ -341,30 +385,34 @@ void FormatPrintf(RecordBuffer& record, const char* format, va_list args) {
 enum class Masking { kMask, kAsGiven };
 
 // Masks the message, from `start`, as a text of its own: a header line at its start starts a
-// line, and a prefix before it is no part of it. Without memory for the masked text, the
-// message goes, not the secret.
-void MaskMessage(RecordBuffer& record, size_t start) {
-    std::string masked;  // allocated only when something is secret
-    const std::string_view message(record.Data() + start, record.Size() - start);
-    if (vsmask::MaskSecretsInto(message, masked)) {
-        record.Truncate(start);
-        record.Append(masked);
+// line, and a prefix before it is no part of it. False, the record to be dropped, without
+// memory for the masking: a secret must not be written because the masker could not run.
+bool MaskMessage(RecordBuffer& record, size_t start) {
+    try {
+        std::string masked;  // allocated only when something is secret
+        const std::string_view message(record.Data() + start, record.Size() - start);
+        if (vsmask::MaskSecretsInto(message, masked)) {
+            record.Truncate(start);
+            return record.Append(masked);
+        }
+        return true;
+    } catch (...) {  // the masker throws nothing but its allocations' failures
+        return false;
     }
 }
 
 // The one road of every message, whatever its destination: formatted at the end of `record`
 // and masked where it stands, so a sink, the file and stderr get the same bytes from the same
-// formatter and masker. The record must have storage (one byte of room at least).
-void FormatMasked(RecordBuffer& record, const char* format, va_list args, Masking masking) {
+// formatter and masker. The record must have storage (one byte of room at least). False when
+// there was no memory to mask it.
+bool FormatMasked(RecordBuffer& record, const char* format, va_list args, Masking masking) {
     const size_t message = record.Size();
     if (IsPlainFormat(format)) {
         FormatPlain(record, format, args);
     } else {
         FormatPrintf(record, format, args);
     }
-    if (masking == Masking::kMask) {
-        MaskMessage(record, message);
-    }
+    return masking == Masking::kAsGiven || MaskMessage(record, message);
 }
 
 // Everything but the stamp, whose room comes first; false when there is no memory for it.
@@ -383,7 +431,9 @@ bool Compose(ThreadLog& log, int level, const char* label, const char* format, v
             return false;
         }
     }
-    FormatMasked(record, format, args, masking);
+    if (!FormatMasked(record, format, args, masking)) {
+        return false;
+    }
     *record.End() = '\n';  // the one byte always there
     record.Commit(1);
     return true;
@@ -419,7 +469,8 @@ size_t PutStamp(ThreadLog& log) {
 [[gnu::noinline]] void Write(ThreadLog& log, int fd, int level, const char* label,
                              const char* format, va_list args, Masking masking) {
     if (!Compose(log, level, label, format, args, masking)) {
-        return;  // a log that cannot be written must not disturb the caller
+        Dropped(DropCause::kNoMemory);  // a log that cannot be written must not disturb the caller
+        return;
     }
     {
         std::lock_guard<std::mutex> lock(g_writeMutex);
@@ -429,20 +480,39 @@ size_t PutStamp(ThreadLog& log) {
     log.record.ShrinkIfHuge();
 }
 
+// The label and the message into the record a sink is handed; false without memory for them.
+bool CopyOut(const RecordBuffer& buffer, const char* label, TqDebugRecord& record) noexcept {
+    try {
+        record.function = label;
+        record.message.assign(buffer.Data(), buffer.Size());
+        return true;
+    } catch (...) {  // nothing but an allocation can fail here
+        return false;
+    }
+}
+
 // A sink gets the message alone, with the record's kind, level and label beside it: no
 // stamp, ids or line break. The message is copied out before the call, so a sink that logs
-// (and so reuses this thread's buffer) cannot change what it was handed.
+// (and so reuses this thread's buffer) cannot change what it was handed. Whatever the sink
+// throws stays here: the caller was promised a log that never throws.
 void Hand(ThreadLog& log, const TqDebugSink& sink, TqDebugRecord::Kind kind, int level,
           const char* label, const char* format, va_list args, Masking masking) {
     RecordBuffer& buffer = log.record;
     buffer.Clear();
-    if (!buffer.Reserve(0)) {
-        return;  // a log that cannot be written must not disturb the caller
+    TqDebugRecord record{kind, level, std::string(), std::string()};
+    if (!buffer.Reserve(0) || !FormatMasked(buffer, format, args, masking) ||
+        !CopyOut(buffer, label, record)) {
+        Dropped(DropCause::kNoMemory);
+        return;
     }
-    FormatMasked(buffer, format, args, masking);
-    const TqDebugRecord record{kind, level, label, std::string(buffer.Data(), buffer.Size())};
     buffer.ShrinkIfHuge();
-    sink(record);
+    try {
+        sink(record);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread must unwind on; swallowing this aborts the process
+    } catch (...) {
+        Dropped(DropCause::kSinkThrew);
+    }
 }
 
 // Runs `use` on the calling thread's log, or on one made for the record once that is gone.

@@ -187,6 +187,16 @@ TEST_F(CacheTool, GetPutInvalidateWithScriptableExitCodes) {
     const CommandResult missing = Tool("get vm-none");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_EQ(missing.err, "vsguidcache: no record under 'vm-none'\n");
+    // A record this user may not read (root made the directory 0750) is no missing record.
+    const bool asRoot = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(root.Path().c_str(), 0755) | ::chmod(cacheDir.c_str(), asRoot ? 0750 : 0), 0);
+    const CommandResult unread = RunCommand(
+        std::string(asRoot ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+        Quote(VSGUIDCACHE) + " --config " + Quote(config) + " get vm-c");
+    ::chmod(cacheDir.c_str(), 0755);
+    EXPECT_EQ(unread.exitCode, 6);
+    EXPECT_EQ(unread.err, "vsguidcache: cannot read the record under 'vm-c' (" + cacheDir +
+                              "/vm-c): " + std::strerror(EACCES) + "\n");
     for (const auto& [arguments, rule] : std::vector<std::pair<std::string, std::string>>{
              {"../escape a b c", "the key must not contain '/'"},
              {"'' a b c", "the key must not be empty, '.' or '..'"},
@@ -390,6 +400,30 @@ TEST_F(CacheTool, AsRootActsOnlyOnWhatRootAloneCanChange) {
         EXPECT_EQ(RunCommand(viaList).err, "vsguidcache: refusing to run as root: " + via +
                                                " is owned by uid 65534, not by root\n");
     }
+}
+
+// Root appends the log's records to TQDEBUG_FILE, or creates it: through a link in a user's
+// folder, that would be a file of the user's choosing.
+TEST_F(CacheTool, AsRootTheLogFileIsJudgedLikeTheConfiguration) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root's runs are at stake";
+    }
+    ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);
+    const std::string user = std::filesystem::canonical(root.Path()).string() + "/user";
+    std::filesystem::create_directory(user);
+    std::filesystem::create_symlink(root.Path(), user + "/link");
+    ASSERT_EQ(
+        ::lchown((user + "/link").c_str(), 65534, 65534) | ::chown(user.c_str(), 65534, 65534), 0);
+    const std::string before = ReadFileText(config);
+    for (const std::string& log : {user + "/link/agent.ini", user + "/link/new.log"}) {
+        const CommandResult r = RunCommand("TQDEBUG_FILE=" + Quote(log) + " " + Quote(VSGUIDCACHE) +
+                                           " --config " + Quote(config) + " get vm-none");
+        EXPECT_EQ(r.exitCode, 5) << log;
+        EXPECT_EQ(r.err, "vsguidcache: refusing to run as root: the log file TQDEBUG_FILE names: " +
+                             user + " is owned by uid 65534, not by root\n");
+    }
+    EXPECT_EQ(ReadFileText(config), before);
+    EXPECT_FALSE(std::filesystem::exists(root.File("new.log")));
 }
 
 // A user who owns a folder above the configuration's swaps the configuration's folder, as fast

@@ -4,11 +4,14 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "CacheFixture.h"
 #include "JXVMGuidCache.h"
+#include "LogCapture.h"
 
 namespace fs = std::filesystem;
 
@@ -78,6 +81,44 @@ TEST_F(GuidCacheFault, UnwritableDirectoryRefusesAndKeepsRecords) {
     ASSERT_TRUE(LooksUp(cache, "vm", joined));
     EXPECT_EQ(joined, "old|record|kept");
     EXPECT_TRUE(cache.CacheGuid("vm", "next", "write", "works"));
+}
+
+// A directory this process may not read (root made it 0750; the agent's other processes are
+// not root): lookups and writes fail, and each cause is told once, with the path and the
+// system's reason, not once per key.
+TEST_F(GuidCacheFault, UnreadableDirectoryIsToldOncePerCause) {
+    JXVMGuidCache cache;
+    ASSERT_TRUE(cache.Init());
+    ASSERT_TRUE(cache.CacheGuid("vm-51", "a", "b", "c"));
+    ::chmod(m_tmp.Path().c_str(), 0755);
+    ::chmod(m_strCacheDir.c_str(), ::geteuid() == 0 ? 0750 : 0);
+    const std::string why = std::string("]: ") + std::strerror(EACCES) + " (said once";
+    const int code = InChild([&] {
+        JXVMGuidCache child;
+        if (!child.Init() || (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))) {
+            return 10;
+        }
+        LogCapture log;
+        std::string joined;
+        for (const char* key : {"vm-51", "vm-51", "vm-52"}) {
+            if (LooksUp(child, key, joined) || child.CacheGuid(key, "d", "e", "f")) {
+                return 11;
+            }
+        }
+        const auto read = Messages(
+            log.From("bool JXVMGuidCache::_ReadWholeFile(const std::string&, std::string&)"));
+        const auto wrote = Messages(log.From(
+            "bool JXVMGuidCache::_WriteWholeFile(const std::string&, const std::string&)"));
+        const bool told =
+            read.size() == 1 && wrote.size() == 1 &&
+            read[0].rfind("Cannot read the cache record [" + m_strCacheDir + "/vm-51" + why, 0) ==
+                0 &&
+            wrote[0].rfind("Cannot write the cache record [" + m_strCacheDir + "/vm-51" + why, 0) ==
+                0;
+        return told ? 0 : 12;
+    });
+    ::chmod(m_strCacheDir.c_str(), 0750);
+    EXPECT_EQ(code, 0);
 }
 
 TEST_F(GuidCacheFault, SizeLimitNeverLeavesATornRecord) {

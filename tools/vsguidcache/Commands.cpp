@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "CacheFiles.h"
 #include "CacheView.h"
 #include "ConfigFile.h"
 #include "ExitCodes.h"
@@ -72,7 +73,8 @@ std::string BrokenRule(const Options& o) {
 }
 
 // Everything but the read-only commands needs a live cache object.
-int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) {
+int WithCache(const Options& o,
+              const std::function<int(JXVMGuidCache&, const CacheLocation&)>& work) {
     CacheLocation where;
     if (const int refused = Locate(o, where)) {
         return refused;
@@ -84,7 +86,18 @@ int WithCache(const Options& o, const std::function<int(JXVMGuidCache&)>& work) 
     if (!cache.Init()) {
         return NoJobResults(where);
     }
-    return work(cache);
+    return work(cache, where);
+}
+
+// A lookup that failed either found no record or could not read one; the library says which
+// only in its log, so the tool reads the file as a lookup does to tell the operator. 0 for no
+// record (none there, or one a lookup does not answer from), else the read's errno.
+int UnreadRecord(const CacheLocation& where, const std::string& key) {
+    std::string record;
+    const int error = vsgc::IsSafeName(key) ? vsgc::ReadBoundedPosix(where.directory + "/" + key,
+                                                                     vsgc::kMaxRecordSize, record)
+                                            : 0;
+    return vsgc::IsNoRecord(error) ? 0 : error;
 }
 
 // What the sweep removed: the expired entries that are gone from a second listing. Zero, or the
@@ -127,9 +140,14 @@ int List(const Options& o) {
 }
 
 int Get(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache) {
+    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation& where) {
         std::string first, second, third;
         if (!cache.LookupGuidCache(o.key, first, second, third)) {
+            if (const int error = UnreadRecord(where, o.key)) {
+                return Fail(kUnreadable, "cannot read the record under '" + o.key + "' (" +
+                                             where.directory + "/" + o.key +
+                                             "): " + std::strerror(error));
+            }
             return Fail(kMissing, "no record under '" + o.key + "'");
         }
         if (o.json) {
@@ -149,7 +167,7 @@ int Get(const Options& o) {
 }
 
 int Put(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache) {
+    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
         if (!cache.CacheGuid(o.key, o.first, o.second, o.third)) {
             const std::string rule = BrokenRule(o);
             return Fail(kRefused,
@@ -162,7 +180,7 @@ int Put(const Options& o) {
 }
 
 int Invalidate(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache) {
+    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
         if (!cache.InvalidateGuidFromCache(o.key)) {
             // Refused for the key, or the record stays (a directory this user may not change).
             return Fail(kRefused, vsgc::IsSafeName(o.key)
@@ -194,7 +212,7 @@ int Sweep(const Options& o) {
         PrintEntries(o.json, where, going, "wouldRemove");
         return kOk;
     }
-    return WithCache(o, [&](JXVMGuidCache& cache) {
+    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
         if (!cache.CleanupGuidCache()) {
             return Fail(kRefused, "the sweep could not list the cache directory");
         }

@@ -7,7 +7,15 @@
 
 namespace vsguidcache {
 
-enum Exit { kOk = 0, kUsage = 1, kMissing = 2, kNoCache = 3, kRefused = 4, kUntrusted = 5 };
+enum Exit {
+    kOk = 0,
+    kUsage = 1,
+    kMissing = 2,
+    kNoCache = 3,
+    kRefused = 4,
+    kUntrusted = 5,
+    kUnreadable = 6
+};
 
 struct ExitMeaning {
     Exit code;
@@ -21,9 +29,10 @@ constexpr ExitMeaning kExitMeanings[] = {
     {kNoCache, "no cache here (no job-results directory, or caching switched off)"},
     {kRefused, "the cache refused or failed the change"},
     {kUntrusted,
-     "run as root on a configuration file or cache directory that others can change: as\n"
-     "     root, each must be owned by root, not writable by group or others, and not a link,\n"
-     "     and so must every folder on the way to it from /"},
+     "run as root on a configuration file, cache directory or log file (TQDEBUG_FILE) that\n"
+     "     others can change: as root, each must be owned by root, not writable by group or\n"
+     "     others, and not a link, and so must every folder on the way to it from /"},
+    {kUnreadable, "a record under the key that could not be read (the system's reason follows)"},
 };
 
 // The footer of --help: "Exit codes:", then one "  N  meaning" line per status.

@@ -209,6 +209,13 @@ std::string UntrustedConfiguration(std::string& resolved) {
     return UntrustedPath(ConfigPath(), true, resolved);
 }
 
+// The log opens its file by name, refusing only a link as the last component, so the way to it
+// is what keeps root's appends where they were meant to go.
+std::string UntrustedLogFile(const std::string& path, std::string& resolved) {
+    const std::string reason = UntrustedPath(path, true, resolved);
+    return reason.empty() ? reason : "the log file TQDEBUG_FILE names: " + reason;
+}
+
 // The cache directory, the job-results directory that holds it and the way to them; a user
 // who could write the latter could put a link to any directory in the cache's place.
 std::string UntrustedDirectory(const CacheLocation& where) {

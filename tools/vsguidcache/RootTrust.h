@@ -12,6 +12,11 @@ namespace vsguidcache {
 // then the name that every later read is to use.
 std::string UntrustedConfiguration(std::string& resolved);
 
+// Why root must not append to the log file at `path` (TQDEBUG_FILE), or empty; `resolved` is
+// then the name the log is to open. Judged as the configuration is: whoever could change a
+// folder on the way could aim root's records at any file, or have root create one.
+std::string UntrustedLogFile(const std::string& path, std::string& resolved);
+
 // Why root must not act on the cache directory of `where`, or empty (also when there is none).
 std::string UntrustedDirectory(const CacheLocation& where);
 

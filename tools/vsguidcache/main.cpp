@@ -52,6 +52,22 @@ void RouteLibraryLog(bool verbose) {
     }
 }
 
+// As root, the log's file is judged before any record is written (the log opens it at its
+// first record) and then opened under the name that was checked; 0, or the refusal.
+int TrustedLogFile() {
+    const char* file = ::secure_getenv("TQDEBUG_FILE");
+    if (file == nullptr || *file == '\0') {
+        return kOk;
+    }
+    std::string resolved;
+    const std::string reason = UntrustedLogFile(file, resolved);
+    if (!reason.empty()) {
+        return Distrusted(reason);
+    }
+    ::setenv("TQDEBUG_FILE", resolved.c_str(), 1);
+    return kOk;
+}
+
 int Run(int argc, char** argv) {
     Options o;
     CLI::App app{"Inspect and maintain the agent's VM GUID cache directory."};
@@ -100,6 +116,9 @@ int Run(int argc, char** argv) {
         ::setenv(kConfigVariable, o.config.c_str(), 1);
     }
     if (::geteuid() == 0) {
+        if (const int refused = TrustedLogFile()) {
+            return refused;
+        }
         std::string resolved;
         const std::string reason = UntrustedConfiguration(resolved);
         if (!reason.empty()) {

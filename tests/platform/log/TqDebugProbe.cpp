@@ -1,16 +1,38 @@
 // Logs through TqDebug in one of a few ways, so tests can check the default destination with
-// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork|long
+// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork|long|failing
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TqDebug.h"
+
+// While set, every allocation through operator new fails, the log's inside the platform
+// library included (this program's operator new replaces the one it would call).
+std::atomic<bool> g_bNoMemory{false};
+
+void* operator new(std::size_t size) {
+    void* p = g_bNoMemory.load() ? nullptr : std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {  // a sanitizer's would not take malloc's
+    std::free(p);
+}
 
 namespace {
 
@@ -88,6 +110,32 @@ void Long(TqDebug& log) {
     log.Error(kLabel, "short %s", "again");
 }
 
+// Records that cannot be made (no memory to mask or to copy for the sink) or delivered (the
+// sink throws) are dropped; the caller goes on, and the log says so once, then the total.
+void Failing(TqDebug& log) {
+    g_bNoMemory = true;
+    // Masked text longer than a short string's inner room needs memory; text with no secret not.
+    log.Error(kLabel, "token=%s, a message longer than a short string", "hunter2");
+    log.Error(kLabel, "plain %d, a message longer than a short string", 1);
+    log.DebugLvl(kLabel, 0, "password=%s, a message longer than a short string", "hunter2");
+    g_bNoMemory = false;
+    log.Error(kLabel, "token=%s again", "hunter2");
+    TqDebugSetSink([](const TqDebugRecord& record) {
+        if (record.message.compare(0, 4, "kept") != 0) {
+            throw std::runtime_error("sink failed");
+        }
+        std::fprintf(stderr, "sink: %s\n", record.message.c_str());
+    });
+    log.Error(kLabel, "thrown away");
+    log.DebugLvl(kLabel, 5, "thrown away");
+    log.Error(kLabel, "kept");
+    g_bNoMemory = true;
+    log.Error(kLabel, "kept, but its copy for the sink needs memory");
+    g_bNoMemory = false;
+    TqDebugSetSink(TqDebugSink());
+    log.Error(kLabel, "survived");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +149,8 @@ int main(int argc, char** argv) {
         return Fork(log);
     } else if (std::strcmp(mode, "long") == 0) {
         Long(log);
+    } else if (std::strcmp(mode, "failing") == 0) {
+        Failing(log);
     } else {
         Basic(log);
     }

@@ -204,3 +204,20 @@ TEST(TqDebugDestination, RecordsLongerThanAnyBeforeAreWrittenWholeAndMasked) {
         EXPECT_TRUE(lines[i].compare(end, std::string::npos, messages[i]) == 0) << i;
     }
 }
+
+// No memory to mask a record or to copy it for the sink, or a sink that throws: the record is
+// dropped, never written unmasked, the caller goes on, and the log says so once and counts.
+TEST(TqDebugDestination, RecordsThatCannotBeMadeOrDeliveredAreDroppedAndCounted) {
+    int status = 0;
+    const auto lines = Lines(RunProbe("", "failing", &status));
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0],
+              "TqDebug: a record was dropped (no memory for it); further drops are "
+              "counted, and their number is written at exit");
+    EXPECT_THAT(lines[1], HasSubstr("ERROR   int main(int, char**): plain 1, a message longer"));
+    EXPECT_THAT(lines[2], HasSubstr("ERROR   int main(int, char**): token=*** again"));
+    EXPECT_EQ(lines[3], "sink: kept");
+    EXPECT_THAT(lines[4], HasSubstr("ERROR   int main(int, char**): survived"));
+    EXPECT_EQ(lines[5], "TqDebug: 5 records were dropped");
+}
