@@ -123,9 +123,10 @@
 /// - **HTTP-14** (observed). One exchange keeps at most
 ///   VSPlatformRequirements::kMaxResponseBodyBytes of body and
 ///   VSPlatformRequirements::kMaxResponseHeaderBytes of response header lines; past either the send
-///   fails once it is crossed, without reading the rest. *Why:* the transport stores a response
-///   before the library sees a byte of it, so only the transport can stop a server from exhausting
-///   the agent's memory.
+///   fails once it is crossed, without reading the rest. A platform may stop sooner (libcurl itself
+///   stops at 300 KiB of header lines and at 100 KiB in one line). *Why:* the transport stores a
+///   response before the library sees a byte of it, so only the transport can stop a server from
+///   exhausting the agent's memory.
 /// - **HTTP-15** (observed; the concurrent part exercised). `JXLibCurlUrlEscape(text, out)` sets
 ///   `out` to `text` with every byte but `A-Z a-z 0-9 - . _ ~` written as `%%XX` (NUL included),
 ///   also while another thread runs an exchange on the same object. *Why:* `UrlEncode` builds query
@@ -137,6 +138,13 @@
 ///   threads at once, each with its own headers, body and status; the platform sets up whatever
 ///   process-wide state it needs itself. *Why:* each connection owns one, the agent runs
 ///   connections on many threads, and the library never initialises libcurl.
+/// - **HTTP-18** (observed). `JXLibCurlAppendHeader(0, line)` refuses a line that holds a CR or an
+///   LF anywhere: false, and nothing of it is appended or sent. (A line is a C string, so it ends
+///   at its first NUL; a caller that builds one from a string that may hold NUL checks that
+///   itself.) *Why:* a client's hooks put text from a server's answers (a session token, an id)
+///   into header lines, and a line break in it would end the line early: the rest would reach the
+///   server as header lines, or as a second request on the same connection, of that server's
+///   choosing.
 ///
 /// @par File utilities: CLoError, CLoFile, CLoDirectory, CLoPath, path append
 /// - **FS-1** (observed). Each operation's `CLoError` has `IsError()` true exactly when the

@@ -32,6 +32,12 @@ std::string HeaderValue(const std::string& block, const char* name) {
     return {};
 }
 
+// A line break would end the header line early, and the rest would go out as lines, or as a
+// request, of the server's choosing; a NUL would cut the line short, as a C string.
+bool SplitsHeaderLine(const std::string& value) {
+    return value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
 }  // namespace
 
 bool HostEndpoint::Parse(const std::string& url, HostEndpoint& out) {
@@ -94,6 +100,7 @@ bool InventoryClient::EnableTrace() {
 
 bool InventoryClient::Login() {
     m_strAux1.clear();  // the login itself goes out without a token
+    m_bTokenRefused = false;
     const std::string body =
         "<login user=\"" + XmlText(m_strUser) + "\" password=\"" + XmlText(m_strPassword) + "\"/>";
     std::string response;
@@ -103,7 +110,9 @@ bool InventoryClient::Login() {
         return false;
     }
     if (m_strAux1.empty()) {
-        m_strLastError = "logging in: the server sent no session token";
+        m_strLastError = m_bTokenRefused
+                             ? "logging in: the server's session token holds a line break or NUL"
+                             : "logging in: the server sent no session token";
         return false;
     }
     return true;
@@ -111,6 +120,10 @@ bool InventoryClient::Login() {
 
 bool InventoryClient::Fetch(const std::string& resource, std::string& body,
                             InventoryRequestOptions* options) {
+    if (options != nullptr && SplitsHeaderLine(options->requestId)) {
+        m_strLastError = "fetching " + resource + ": the request id holds a line break or NUL";
+        return false;
+    }
     if (m_strAux1.empty() && !Login()) {
         return false;
     }
@@ -180,7 +193,9 @@ bool InventoryClient::saveLoginCurlHeaders() {
     const char* headers = m_pCurl->GetHttpResponse(length, true);
     if (headers != nullptr) {
         const std::string token = HeaderValue(std::string(headers, length), kTokenHeader);
-        if (!token.empty()) {
+        if (SplitsHeaderLine(token)) {
+            m_bTokenRefused = true;  // never sent back: see Login()
+        } else if (!token.empty()) {
             m_strAux1 = token;
         }
     }

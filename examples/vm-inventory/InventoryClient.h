@@ -34,7 +34,8 @@ public:
     bool EnableTrace();
     bool Login();
     // A GET that logs in first when there is no session and once more if the server refuses
-    // the token.
+    // the token. A request id, and a server's token, holding CR, LF or NUL are refused: they
+    // would end their header line early.
     bool Fetch(const std::string& resource, std::string& body, InventoryRequestOptions* options);
 
     // A sentence for a person about the last failure.
@@ -59,5 +60,6 @@ private:
     std::string m_strPassword;
     std::string m_strLastError;
     unsigned m_nLogins = 0;
+    bool m_bTokenRefused = false;  // the last login's token would have split its header line
     // The session token lives in m_strAux1, the member the base class keeps for its clients.
 };

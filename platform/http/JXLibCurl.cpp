@@ -4,6 +4,11 @@
 // JXLibCurlTrace.cpp's, keeping handles between objects JXLibCurlPool.cpp's; the state they
 // share is JXLibCurlImpl.h (internal).
 //
+// Options and limits set before the object's first init are its standing settings (a client
+// sets them in its constructor, before connect): every init sets them again after its
+// defaults, and then verification, which init's own argument decides. A header line, the
+// content type's included, never holds CR or LF.
+//
 // Who owns the response body, and when. This is the most delicate contract of the transport:
 // the request path hands the body to its caller without a copy, while hooks that run after
 // recvResp still read it through GetHttpResponse, as they did when the object kept it.
@@ -29,8 +34,10 @@
 //  - The response header block never leaves the object.
 #include "JXLibCurl.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -39,12 +46,19 @@
 using vsplatform::HeaderLines;
 using vsplatform::kDefaultBodyLimit;
 using vsplatform::kDefaultHeaderLimit;
+using vsplatform::StandingOption;
 
 namespace {
 
 constexpr const char* kLabel =
     "bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE, const char*, const void*, "
     "long unsigned int, bool, bool, const char*)";
+constexpr const char* kInitLabel =
+    "bool JXLibCurl::JXLibCurlInit(const char*, bool, bool, JXLibCurl::WriteCallback)";
+constexpr const char* kAppendLabel =
+    "bool JXLibCurl::JXLibCurlAppendHeader(_http_hdr_type_, const char*)";
+// Enough of a header's name to recognise it, however long a caller made it.
+constexpr int kMaxLoggedNameBytes = 64;
 
 constexpr long kDefaultConnectTimeoutSeconds = 30;
 constexpr long kDefaultLowSpeedLimitBytes = 1;
@@ -70,7 +84,9 @@ bool OptionHasType(CURLoption option, std::initializer_list<curl_easytype> types
 
 // Stores libcurl keeps across curl_easy_reset: a handle that had one on must not serve the next
 // object, whose requests would carry the cookies or follow the redirections of this one's.
-void MarkIfStore(vsplatform::EasySession& easy, CURLoption option) {
+// Credentials: libcurl sends them as header lines and reuses a cached connection whoever the
+// next request is for, so a connection that one account's requests used stays that object's.
+void MarkIfPrivate(vsplatform::EasySession& easy, CURLoption option) {
     switch (option) {
         case CURLOPT_COOKIEFILE:
         case CURLOPT_COOKIEJAR:
@@ -80,11 +96,54 @@ void MarkIfStore(vsplatform::EasySession& easy, CURLoption option) {
         case CURLOPT_ALTSVC_CTRL:
         case CURLOPT_HSTS:
         case CURLOPT_HSTS_CTRL:
+        case CURLOPT_USERPWD:
+        case CURLOPT_USERNAME:
+        case CURLOPT_PASSWORD:
+        case CURLOPT_LOGIN_OPTIONS:
+        case CURLOPT_SASL_AUTHZID:
+        case CURLOPT_XOAUTH2_BEARER:
+        case CURLOPT_HTTPAUTH:
+        case CURLOPT_AWS_SIGV4:
+        case CURLOPT_PROXYUSERPWD:
+        case CURLOPT_PROXYUSERNAME:
+        case CURLOPT_PROXYPASSWORD:
+        case CURLOPT_PROXYAUTH:
+        case CURLOPT_SSLCERT:
+        case CURLOPT_SSLKEY:
+        case CURLOPT_KEYPASSWD:
+        case CURLOPT_TLSAUTH_USERNAME:
+        case CURLOPT_TLSAUTH_PASSWORD:
+        case CURLOPT_PROXY_SSLCERT:
+        case CURLOPT_PROXY_SSLKEY:
+        case CURLOPT_PROXY_KEYPASSWD:
             easy.MarkPrivate();
             break;
         default:
             break;
     }
+}
+
+// A line break would end the header line early and let the rest of the text be read as more
+// header lines or as a second request on the same connection.
+bool HoldsLineBreak(const char* text) {
+    return std::strpbrk(text, "\r\n") != nullptr;
+}
+
+// Names the header, never its value: the value is what may carry a token.
+void LogRefusedLine(TqDebug& debug, const char* line) {
+    const size_t breakAt = std::strcspn(line, "\r\n");
+    const char* colon = static_cast<const char*>(std::memchr(line, ':', breakAt));
+    if (colon == nullptr) {
+        debug.Error(kAppendLabel,
+                    "a header line without a name was refused: it holds a line "
+                    "break (CR or LF)");
+        return;
+    }
+    const auto nameBytes = static_cast<int>(std::min<size_t>(
+        static_cast<size_t>(colon - line), static_cast<size_t>(kMaxLoggedNameBytes)));
+    debug.Error(kAppendLabel,
+                "the header line \"%.*s\" was refused: its value holds a line break (CR or LF)",
+                nameBytes, line);
 }
 
 }  // namespace
@@ -97,8 +156,7 @@ bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool v
     easy->TrackSockets();
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, owner->m_szErrorBuffer);
     curl_easy_setopt(h, CURLOPT_VERBOSE, verbose ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, skipSslVerify ? 0L : 2L);
+    ApplyVerification(skipSslVerify);
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kDefaultConnectTimeoutSeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kDefaultLowSpeedLimitBytes);
@@ -110,6 +168,56 @@ bool JXLibCurl::Impl::ApplyDefaults(JXLibCurl* owner, bool skipSslVerify, bool v
     // services (dict://, gopher://, ...); a redirect must not step down from TLS.
     return curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
            curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK;
+}
+
+void JXLibCurl::Impl::ApplyVerification(bool skipSslVerify) {
+    CURL* h = easy->Handle();
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, skipSslVerify ? 0L : 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, skipSslVerify ? 0L : 2L);
+}
+
+// Kept only before the first init; false when memory is short, for the option would then not
+// survive the init its caller counts on.
+bool JXLibCurl::Impl::Remember(StandingOption::Kind kind, CURLoption option, long number,
+                               curl_off_t offset, const char* text) {
+    if (initialised) {
+        return true;
+    }
+    try {
+        StandingOption entry{kind, option, number, offset, text != nullptr ? text : ""};
+        for (StandingOption& kept : standing) {
+            if (kept.option == option) {
+                kept = std::move(entry);  // one entry per option: the record stays bounded
+                return true;
+            }
+        }
+        standing.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Each option was taken when it was set, so setting it again cannot fail for its type.
+void JXLibCurl::Impl::ApplyStanding() {
+    CURL* h = easy->Handle();
+    for (const StandingOption& kept : standing) {
+        switch (kept.kind) {
+            case StandingOption::Kind::Long:
+                curl_easy_setopt(h, kept.option, kept.number);
+                break;
+            case StandingOption::Kind::Offset:
+                curl_easy_setopt(h, kept.option, kept.offset);
+                break;
+            case StandingOption::Kind::Text:
+                curl_easy_setopt(h, kept.option, kept.text.c_str());
+                break;
+        }
+    }
+    if (standingLimits) {
+        bodyLimit = standingBodyLimit;
+        headerLimit = standingHeaderLimit;
+    }
 }
 
 void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
@@ -224,16 +332,26 @@ void JXLibCurl::DisableConnectionPool() {
     vsplatform::ConnectionPool::Instance().Disable();
 }
 
+// The standing options go after the defaults, so that they survive; verification after them,
+// so that init's own word on it decides.
 bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool verbose,
                               WriteCallback writeCallback) {
-    m_pImpl->contentTypeLine.clear();
-    if (contentType != nullptr && *contentType != '\0') {
-        m_pImpl->contentTypeLine = std::string("Content-Type: ") + contentType;
+    Impl& d = *m_pImpl;
+    d.contentTypeLine.clear();
+    const bool typeRefused = contentType != nullptr && HoldsLineBreak(contentType);
+    if (typeRefused) {
+        d.debug.Error(kInitLabel, "the content type was refused: it holds a line break (CR or LF)");
+    } else if (contentType != nullptr && *contentType != '\0') {
+        d.contentTypeLine = std::string("Content-Type: ") + contentType;
     }
-    m_pImpl->writeCallback = writeCallback;
-    m_pImpl->bodyHandedOver = false;
-    m_pImpl->lentBody = nullptr;
-    return m_pImpl->ApplyDefaults(this, skipSslVerify, verbose);
+    d.writeCallback = writeCallback;
+    d.bodyHandedOver = false;
+    d.lentBody = nullptr;
+    const bool ready = d.ApplyDefaults(this, skipSslVerify, verbose);
+    d.ApplyStanding();
+    d.ApplyVerification(skipSslVerify);
+    d.initialised = true;
+    return ready && !typeRefused;
 }
 
 // libcurl reads the variadic argument as the option's own type: a number where it expects a
@@ -242,15 +360,18 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const i
     if (!OptionHasType(option, {CURLOT_LONG, CURLOT_VALUES})) {
         return false;
     }
-    MarkIfStore(*m_pImpl->easy, option);
-    return curl_easy_setopt(m_pImpl->easy->Handle(), option, static_cast<long>(value)) == CURLE_OK;
+    MarkIfPrivate(*m_pImpl->easy, option);
+    const long number = value;
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, number) == CURLE_OK &&
+           m_pImpl->Remember(StandingOption::Kind::Long, option, number, 0, nullptr);
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value) {
     if (!OptionHasType(option, {CURLOT_OFF_T})) {
         return false;
     }
-    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value) == CURLE_OK;
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value) == CURLE_OK &&
+           m_pImpl->Remember(StandingOption::Kind::Offset, option, 0, value, nullptr);
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
@@ -258,9 +379,10 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
     if (!OptionHasType(option, {CURLOT_STRING})) {
         return false;
     }
-    MarkIfStore(*m_pImpl->easy, option);
+    MarkIfPrivate(*m_pImpl->easy, option);
     // libcurl copies string options, so the caller's string need not outlive the call.
-    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value.c_str()) == CURLE_OK;
+    return curl_easy_setopt(m_pImpl->easy->Handle(), option, value.c_str()) == CURLE_OK &&
+           m_pImpl->Remember(StandingOption::Kind::Text, option, 0, 0, value.c_str());
 }
 
 bool JXLibCurl::JXLibCurlFreeHttpHeaderList() {
@@ -291,6 +413,10 @@ bool JXLibCurl::JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line) {
     if (type != HTTP_HDR_STANDARD || line == nullptr) {
         return false;
     }
+    if (HoldsLineBreak(line)) {
+        LogRefusedLine(m_pImpl->debug, line);
+        return false;
+    }
     return m_pImpl->headers.Append(line);
 }
 
@@ -315,6 +441,9 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
     long status = 0;
     curl_easy_getinfo(d.easy->Handle(), CURLINFO_RESPONSE_CODE, &status);
     m_nHttpErrorCode = status;
+    if (d.stopped == Impl::Stop::None && rc != CURLE_OK) {
+        d.ReadLibcurlStop(rc);
+    }
     if (d.stopped != Impl::Stop::None) {
         d.DescribeStop(m_szErrorBuffer, sizeof m_szErrorBuffer);
         return false;

@@ -73,20 +73,30 @@ public:
     JXLibCurl& operator=(const JXLibCurl&) = delete;
 
     /// Makes the object ready for requests; may be called again. Restores the defaults (see the
-    /// class) and forgets options set before it. Every request carries
-    /// `"Content-Type: <contentType>"`. skipSslVerify switches peer and host verification off
-    /// (on by default). verbose turns on libcurl's trace, which goes to the object's debug log
-    /// at level 0, one record per line (`"* "` for libcurl's own text, `"> "` for request
-    /// header lines, `"< "` for response header lines, bodies as their byte counts only),
-    /// masked like every record (see TqDebug.h); CURLOPT_VERBOSE set through the integer
-    /// option setter does the same. A non-null writeCallback receives the response body
+    /// class) and forgets the options and limits set since the init before. What was set before
+    /// the object's first init (a client's constructor sets options before connect) is the
+    /// object's own: this init and every later one set it again after the defaults, so it
+    /// survives them, except that skipSslVerify alone decides verification
+    /// (CURLOPT_SSL_VERIFYPEER, CURLOPT_SSL_VERIFYHOST). What the owner sets after init wins
+    /// over both: CVSRestApiConnection::connect sets its transport policy then, so a policy
+    /// option set before connect yields to connect's value. Every request carries
+    /// `"Content-Type: <contentType>"`; a content type holding CR or LF is refused (an Error
+    /// line, false, no Content-Type line), since it would end the line early. skipSslVerify
+    /// switches peer and host verification off (on by default). verbose turns on libcurl's trace,
+    /// which goes to the object's debug log at level 0, one record per line (`"* "` for libcurl's
+    /// own text, `"> "` for request header lines, `"< "` for response header lines, bodies as their
+    /// byte counts only), masked like every record (see TqDebug.h); CURLOPT_VERBOSE set through the
+    /// integer option setter does the same. A non-null writeCallback receives the response body
     /// instead of the object's buffer; the body limit does not apply to it, and it must not
-    /// throw. Ends a loan of the body. False when libcurl refuses the protocol restriction.
+    /// throw. Ends a loan of the body. False when libcurl refuses the protocol restriction or
+    /// the content type is refused; the object is initialised either way.
     virtual bool JXLibCurlInit(const char* contentType, bool skipSslVerify, bool verbose,
                                WriteCallback writeCallback);
-    /// Passes a libcurl option through, for all later exchanges until the next init. Takes only
+    /// Passes a libcurl option through, for all later exchanges until the next init; one set
+    /// before the object's first init holds across every init (see JXLibCurlInit). Takes only
     /// long options and options with a fixed set of values (CURLOT_LONG, CURLOT_VALUES:
-    /// CURLOPT_SSLVERSION, CURLOPT_HTTP_VERSION, ...); false for any other option.
+    /// CURLOPT_SSLVERSION, CURLOPT_HTTP_VERSION, ...); false for any other option, for one
+    /// libcurl refuses, and before the first init when memory is short to keep it.
     virtual bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
     /// As the integer setter, for string options only (libcurl copies the string).
     virtual bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
@@ -94,10 +104,14 @@ public:
     /// As the integer setter, for curl_off_t options only (CURLOPT_MAXFILESIZE_LARGE).
     virtual bool JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value);
     /// Caps what one exchange may receive, in bytes: the body kept in the object's buffer
-    /// (default 256 MiB) and the response header block, every line of it counted (default
-    /// 1 MiB). Init restores the defaults. An exchange past a limit fails as soon as it is
-    /// crossed, with `"response body exceeds the limit of <n> bytes"` or
-    /// `"response header block exceeds the limit of <n> bytes"` (one that memory cannot hold:
+    /// (default 256 MiB) and the response header block, every line of it counted (default and
+    /// most 200 KiB, 204800 bytes: libcurl itself stops a response at 300 KiB of header lines,
+    /// so a larger limit could never act; a larger value sets 200 KiB). One header line may
+    /// hold at most libcurl's CURL_MAX_HTTP_HEADER (100 KiB). Init restores the defaults;
+    /// limits set before the first init survive it as options do. An exchange past a limit
+    /// fails as soon as it is crossed, with `"response body exceeds the limit of <n> bytes"`,
+    /// `"response header block exceeds the limit of <n> bytes"` or `"response header line
+    /// exceeds the limit of 102400 bytes"` (a body or header block that memory cannot hold:
     /// "out of memory while receiving the response"), GetHttpErrorCode the status libcurl had
     /// received; what was received is dropped, and the object serves the next request.
     virtual void JXLibCurlSetResponseLimits(size_t body, size_t headers);
@@ -106,7 +120,11 @@ public:
     /// Appends a header line (type HTTP_HDR_STANDARD, one whole "Name: value" line), which goes
     /// out with every request until JXLibCurlFreeHttpHeaderList drops it. A "Content-Type"
     /// line replaces the one from init. False, nothing appended, for another type, a null line
-    /// or when memory is short. A client adds its lines this way in its addCurlHeaders.
+    /// or when memory is short; also for a line holding CR or LF, which would end the line
+    /// early and let the rest go out as lines, or as a second request, of their own (one Error
+    /// line names the header, never its value). The line ends at its first NUL: a caller that
+    /// builds it from a string that may hold NUL (a server's token) checks for it itself. A
+    /// client adds its lines this way in its addCurlHeaders.
     virtual bool JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line);
     /// Sets the lines appended so far aside and starts an empty list. A request prepared while
     /// another one is being prepared uses this and JXLibCurlPopHttpHeaderList, so neither
@@ -160,14 +178,20 @@ public:
     /// destructor parks its libcurl handle, with its open connections, in a process-wide pool
     /// instead of closing it, and a new object takes the handle parked last instead of making
     /// one. libcurl reuses a parked connection only for a request with the same scheme, host,
-    /// port, TLS settings (CA file, verification) and credentials; any other opens its own.
-    /// The object taking a handle starts exactly as a new one: no header line, option, limit,
-    /// trace setting, error text, status or body of the object before reaches it. A handle
-    /// whose object turned on a cookie, alt-svc or HSTS store is closed, never parked. A
-    /// forked child never uses a connection of its parent's: the handles the child inherits
-    /// are closed without a byte sent or read on the parent's streams. Idle connections are
-    /// closed when the pool passes its bounds (checked whenever an object comes or goes) and
-    /// when the process exits. Calling it again changes the bounds. Thread-safe.
+    /// port and TLS settings (CA file, verification); any other opens its own. The object
+    /// taking a handle starts exactly as a new one: no header line, option, limit, trace
+    /// setting, error text, status or body of the object before reaches it, and the handle
+    /// holds at most libcurl's default of five connections. A handle is closed, never parked,
+    /// when its object turned on a cookie, alt-svc or HSTS store, set credentials through an
+    /// option (CURLOPT_USERPWD, CURLOPT_USERNAME, CURLOPT_PASSWORD, CURLOPT_XOAUTH2_BEARER,
+    /// CURLOPT_HTTPAUTH, their proxy forms, a client certificate or key, ...: libcurl would
+    /// reuse the connection for another account's requests) or left more than five connections
+    /// open (it raised CURLOPT_MAXCONNECTS). Header lines (a session token) are per request and
+    /// play no part in the reuse. A forked child never uses a connection of its parent's: the
+    /// handles the child inherits are closed without a byte sent or read on the parent's streams.
+    /// Idle connections are closed when the pool passes its bounds (checked whenever an object
+    /// comes or goes: a handle idle past the age stays open until then, closed before it could be
+    /// handed out) and when the process exits. Calling it again changes the bounds. Thread-safe.
     static void EnableConnectionPool(const JXLibCurlPoolSettings& settings = {});
     /// Closes every idle connection and makes destroyed objects close theirs again (the
     /// default). Thread-safe.

@@ -157,7 +157,7 @@ EasyPtr ConnectionPool::Take() {
 
 void ConnectionPool::Park(EasyPtr easy) noexcept {
     if (!easy || !m_bEnabled.load(std::memory_order_acquire) || easy->IsPrivate() ||
-        easy->IsInherited()) {
+        easy->IsInherited() || easy->OpenSockets() > kDefaultConnectionCache) {
         return;
     }
     curl_easy_reset(easy->Handle());

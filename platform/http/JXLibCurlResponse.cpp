@@ -15,9 +15,17 @@ constexpr size_t kAbortTransfer = 0;
 
 }  // namespace
 
+// A header limit above the most that libcurl lets through would never act: libcurl would stop
+// the response first, with a text that names no limit.
 void JXLibCurl::JXLibCurlSetResponseLimits(size_t body, size_t headers) {
-    m_pImpl->bodyLimit = body;
-    m_pImpl->headerLimit = headers;
+    Impl& d = *m_pImpl;
+    d.bodyLimit = body;
+    d.headerLimit = std::min(headers, vsplatform::kMaxHeaderLimit);
+    if (!d.initialised) {
+        d.standingLimits = true;
+        d.standingBodyLimit = d.bodyLimit;
+        d.standingHeaderLimit = d.headerLimit;
+    }
 }
 
 // A peer decides how much it sends, so every received byte is counted against a limit, and
@@ -68,14 +76,36 @@ size_t JXLibCurl::Impl::HeaderCallback(char* data, size_t size, size_t count, vo
     return d.Collect(d.responseHeaders, d.headerLimit, Stop::HeaderLimit, data, size * count);
 }
 
-// Replaces libcurl's "Failure writing output" with the reason, and drops what was received:
-// a cut document must not pass for a whole one, nor keep its memory until the next request.
+// libcurl reports a header line longer than it takes as out of memory (newer releases: too
+// large). Once the request went out and before any byte of body, that is what it is: a
+// process short of memory fails elsewhere long before it cannot hold 100 KiB.
+void JXLibCurl::Impl::ReadLibcurlStop(CURLcode rc) {
+    bool lineTooLong = rc == CURLE_OUT_OF_MEMORY;
+#if LIBCURL_VERSION_NUM >= 0x080600
+    lineTooLong = lineTooLong || rc == CURLE_TOO_LARGE;
+#endif
+    long requestBytes = 0;
+    curl_off_t bodyBytes = 0;
+    CURL* h = easy->Handle();
+    if (lineTooLong && curl_easy_getinfo(h, CURLINFO_REQUEST_SIZE, &requestBytes) == CURLE_OK &&
+        requestBytes > 0 &&
+        curl_easy_getinfo(h, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes) == CURLE_OK && bodyBytes == 0) {
+        stopped = Stop::HeaderLine;
+    }
+}
+
+// Replaces libcurl's text ("Failure writing output", "Out of memory") with the reason, and drops
+// what was received: a cut document must not pass for a whole one, nor keep its memory until
+// the next request.
 void JXLibCurl::Impl::DescribeStop(char* error, size_t capacity) {
     if (stopped == Stop::BodyLimit) {
         std::snprintf(error, capacity, "response body exceeds the limit of %zu bytes", bodyLimit);
     } else if (stopped == Stop::HeaderLimit) {
         std::snprintf(error, capacity, "response header block exceeds the limit of %zu bytes",
                       headerLimit);
+    } else if (stopped == Stop::HeaderLine) {
+        std::snprintf(error, capacity, "response header line exceeds the limit of %zu bytes",
+                      vsplatform::kHeaderLineLimit);
     } else {
         std::snprintf(error, capacity, "out of memory while receiving the response");
     }

@@ -23,7 +23,23 @@ namespace vsplatform {
 
 // Generous for the agent's largest documents, and still far from exhausting the process.
 constexpr size_t kDefaultBodyLimit = size_t{256} << 20;
-constexpr size_t kDefaultHeaderLimit = size_t{1} << 20;
+// libcurl stops a response of its own accord past 300 KiB of header lines ("Too large response
+// headers") and past CURL_MAX_HTTP_HEADER in one line (reported as out of memory). The block
+// limit stays one line below the first, so that ours is always crossed first and the caller
+// is told which limit acted; the line limit is libcurl's, read back from its failure.
+constexpr size_t kLibcurlHeaderBlockCap = size_t{300} << 10;
+constexpr size_t kHeaderLineLimit = CURL_MAX_HTTP_HEADER;
+constexpr size_t kMaxHeaderLimit = kLibcurlHeaderBlockCap - kHeaderLineLimit;
+constexpr size_t kDefaultHeaderLimit = kMaxHeaderLimit;
+
+// An option set before the object's first init, set again by every init (see JXLibCurl.h).
+struct [[gnu::visibility("hidden")]] StandingOption {
+    enum class Kind { Long, Offset, Text } kind;
+    CURLoption option;
+    long number;
+    curl_off_t offset;
+    std::string text;
+};
 
 // The header lines a request's hooks appended. Freeing the list only forgets the lines: their
 // strings keep their storage, so that the lines appended anew for every request reuse it
@@ -87,10 +103,21 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     TqDebug debug{nullptr};
     size_t bodyLimit = vsplatform::kDefaultBodyLimit;
     size_t headerLimit = vsplatform::kDefaultHeaderLimit;
+    // Until the first init, options and limits are the object's standing settings.
+    bool initialised = false;
+    bool standingLimits = false;
+    size_t standingBodyLimit = vsplatform::kDefaultBodyLimit;
+    size_t standingHeaderLimit = vsplatform::kDefaultHeaderLimit;
+    std::vector<vsplatform::StandingOption> standing;  // one entry per option, the last value
     // Why a callback stopped the transfer: libcurl only reports that one did.
-    enum class Stop { None, BodyLimit, HeaderLimit, NoMemory } stopped = Stop::None;
+    enum class Stop { None, BodyLimit, HeaderLimit, HeaderLine, NoMemory } stopped = Stop::None;
 
     bool ApplyDefaults(JXLibCurl * owner, bool skipSslVerify, bool verbose);
+    void ApplyVerification(bool skipSslVerify);
+    bool Remember(vsplatform::StandingOption::Kind kind, CURLoption option, long number,
+                  curl_off_t offset, const char* text);
+    void ApplyStanding();
+    void ReadLibcurlStop(CURLcode rc);
     void ApplyCallbacks(JXLibCurl * owner);
     size_t Collect(std::string & into, size_t limit, Stop overflow, const char* data, size_t size);
     void ReserveBody();

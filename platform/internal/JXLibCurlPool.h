@@ -10,7 +10,11 @@
 //    every option and with them the pointers into the object that goes (error buffer, callback
 //    data); what remains is what libcurl keeps across a reset: the connections, TLS sessions
 //    and DNS entries. A store libcurl also keeps across a reset (cookies, alt-svc, HSTS) marks
-//    the handle private to its object, and it is closed instead.
+//    the handle private to its object, and it is closed instead; so do credentials, which
+//    libcurl sends as header lines and does not match a cached connection against. A handle
+//    holding more connections than libcurl's default cache (an object raised
+//    CURLOPT_MAXCONNECTS) is closed too: the reset restores the cache's size but closes none
+//    of the surplus, which the next object would inherit.
 //  - Fork. Every socket a handle opens is recorded with the process that opened it (libcurl's
 //    open and close socket callbacks). A handle that holds a socket of another process is
 //    never parked or handed out, and before it is closed each such socket is replaced by
@@ -36,6 +40,10 @@
 
 namespace vsplatform {
 
+// What libcurl's connection cache holds at most for an easy handle that sets no
+// CURLOPT_MAXCONNECTS: the bound of a parked handle's connections.
+constexpr size_t kDefaultConnectionCache = 5;
+
 // A libcurl easy handle and the sockets its connections hold.
 class [[gnu::visibility("hidden")]] EasySession {
 public:
@@ -56,6 +64,10 @@ public:
     }
     bool IsPrivate() const {
         return m_bPrivate;
+    }
+    // The sockets open now: one per connection in the handle's cache once a transfer is done.
+    size_t OpenSockets() const {
+        return m_vecSockets.size();
     }
     // Holds a socket that another process (a parent, before a fork) opened.
     bool IsInherited() const;

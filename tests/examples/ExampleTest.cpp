@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
 #include "HostApiServer.h"
 #include "InventoryClient.h"
+#include "RawServer.h"
 #include "RunCommand.h"
 #include "TempDir.h"
 #include "TestServer.h"
@@ -239,5 +241,38 @@ TEST(EmbeddedHost, TakesTheLoginPasswordAsTheClientEscapedIt) {
         std::string body;
         EXPECT_EQ(client.Fetch("vms", body, nullptr), c.accepted) << client.LastError();
         EXPECT_EQ(host.Logins(), c.accepted ? 1u : 0u);
+    }
+}
+
+// A token or id with a line break would end its header line early, and the rest would reach
+// the host as lines or a request of the server's choosing; a NUL would cut the line short.
+TEST(InventoryClientHeaders, ATokenOrIdThatWouldSplitItsLineIsNeverSent) {
+    struct Case {
+        std::string token, requestId, error;
+    } const cases[] = {
+        {"s1\rDELETE /api/v1/vms HTTP/1.1", "", "logging in: the server's session token holds"},
+        {"s1", "page-1\r\nX-Evil: 1", "fetching vms: the request id holds a line break"},
+        {"s1", std::string("page-1\0x", 8), "fetching vms: the request id holds a line break"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        std::atomic<int> requests{0};
+        RawServer host([&](int fd, int) {
+            while (!RawServer::ReadRequestHead(fd).empty()) {
+                ++requests;  // before the answer, which the client waits for
+                RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nX-Session-Token: " + c.token +
+                                             "\r\nContent-Length: 0\r\n\r\n");
+            }
+        });
+        HostEndpoint endpoint;
+        ASSERT_TRUE(HostEndpoint::Parse(host.Url("/api/v1"), endpoint));
+        InventoryClient client(endpoint, kEmbeddedUser, kEmbeddedPassword);
+        ASSERT_TRUE(client.Open(false, ""));
+        InventoryRequestOptions options;
+        options.requestId = c.requestId;
+        std::string body;
+        EXPECT_FALSE(client.Fetch("vms", body, &options));
+        EXPECT_THAT(client.LastError(), StartsWith(c.error));
+        EXPECT_EQ(requests.load(), c.requestId.empty() ? 1 : 0);
     }
 }

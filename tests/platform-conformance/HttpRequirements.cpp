@@ -1,4 +1,4 @@
-// HTTP-1 to HTTP-6 and HTTP-15 to HTTP-17: what a request carries, what comes back, and the
+// HTTP-1 to HTTP-6 and HTTP-15 to HTTP-18: what a request carries, what comes back, and the
 // transport's life on many threads. The options the library sets, and the bounds, are
 // HttpPolicyRequirements.cpp's.
 #include <gtest/gtest.h>
@@ -321,4 +321,21 @@ TEST(Requirement, HTTP_17_ObjectsIndependentAcrossThreads) {
         thread.join();
     }
     EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(Requirement, HTTP_18_HeaderLinesWithALineBreakRefused) {
+    TestServer server;
+    JXLibCurl curl;
+    Connect(curl, "text/plain");
+    curl.JXLibCurlFreeHttpHeaderList();
+    const char* smuggling[] = {"X-Id: 1\r\n\r\nDELETE /api/vms/all HTTP/1.1\r\nHost: h\r\n\r\n",
+                               "X-Id: 2\nX-Smuggled: lf", "X-Id: 3\rX-Smuggled: cr", "X-Id: 4\r"};
+    for (const char* line : smuggling) {
+        EXPECT_FALSE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, line)) << line;
+    }
+    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, server.Url("/only"))) << curl.GetCurlErrorBuffer();
+    const std::vector<ReceivedRequest> received = server.Requests();
+    ASSERT_EQ(received.size(), 1u) << "a second request reached the server";
+    EXPECT_EQ(HeaderCount(received[0], "X-Id"), 0u) << Header(received[0], "X-Id");
+    EXPECT_EQ(HeaderCount(received[0], "X-Smuggled"), 0u);
 }

@@ -139,6 +139,11 @@ TEST(JXLibCurlPool, ReusesAConnectionOnlyForTheSameTlsSettings) {
 }
 
 TEST(JXLibCurlPool, ANewObjectStartsAsNewWhicheverHandleItTakes) {
+    RawServer keptOpen([](int fd, int) {
+        while (!RawServer::ReadRequestHead(fd).empty()) {
+            RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        }
+    });
     struct Row {
         const char* name;
         std::function<void(JXLibCurl&)> setUp;
@@ -156,6 +161,23 @@ TEST(JXLibCurlPool, ANewObjectStartsAsNewWhicheverHandleItTakes) {
         {"cookie store",
          [](JXLibCurl& curl) {
              curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_COOKIEFILE, "");
+         },
+         2},
+        // libcurl reuses a connection whoever a request's credentials are for.
+        {"credentials",
+         [](JXLibCurl& curl) {
+             curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_USERPWD, "alice:pw");
+         },
+         2},
+        // The reset restores the cache's size of five but closes none past it.
+        {"more connections than libcurl's default cache",
+         [&keptOpen](JXLibCurl& curl) {
+             curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_MAXCONNECTS, 1000);
+             curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_FRESH_CONNECT, 1);
+             for (int i = 0; i < 5; ++i) {
+                 Get(curl, keptOpen.Url("/"));
+             }
+             curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_FRESH_CONNECT, 0);
          },
          2},
     };

@@ -16,7 +16,9 @@
 #include "TempDir.h"
 #include "TestServer.h"
 
+using ::testing::Each;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -114,6 +116,19 @@ TEST(JXLibCurl, HeaderLinesGoOutUntilFreed) {
     const auto last = server.Requests().back();
     ASSERT_EQ(last.headers.count("Content-Type"), 1u);
     EXPECT_EQ(last.headers.find("Content-Type")->second, "text/plain");
+
+    // A line break would let the rest be read as lines, or a request, of their own: refused
+    // with an Error line that names the header and never shows the value.
+    LogCapture capture;
+    EXPECT_FALSE(curl.JXLibCurlInit("text/plain\r\nX-Smuggled: t0k", false, false, nullptr));
+    for (const char* line : {"X-Token: t0k\r\n\r\nDELETE /all HTTP/1.1", "X-Token: t0k\nX: y",
+                             "X-Token: t0k\r", "t0k\r\nX: y"}) {
+        EXPECT_FALSE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, line));
+    }
+    const auto errors = Messages(capture.Errors());
+    ASSERT_EQ(errors.size(), 5u);
+    EXPECT_THAT(errors[1], HasSubstr("\"X-Token\""));
+    EXPECT_THAT(errors, Each(Not(HasSubstr("t0k"))));
 }
 
 TEST(JXLibCurl, ErrorStatusKeepsBodyAndSaysWhichStatus) {
@@ -271,8 +286,12 @@ static void ServeSized(int fd, int) {
     for (std::string head; !(head = RawServer::ReadRequestHead(fd)).empty();) {
         const std::string path = head.substr(4, head.find(' ', 4) - 4);  // "GET <path> HTTP/1.1"
         const std::string body = path == "/body" ? std::string(1 << 20, 'b') : "small";
-        const std::string big =
-            path == "/headers" ? "X-Big: " + std::string(8192, 'h') + "\r\n" : "";
+        const size_t lines = path == "/many-headers" ? 4000 : path == "/headers" ? 1 : 0;
+        std::string big =
+            path == "/long-header" ? "X-Long: " + std::string(200 << 10, 'h') + "\r\n" : "";
+        for (size_t i = 0; i < lines; ++i) {
+            big += "X-Big: " + std::string(path == "/headers" ? 8192 : 93, 'h') + "\r\n";
+        }
         RawServer::WriteText(fd, "HTTP/1.1 200 OK\r\nContent-Length: " +
                                      std::to_string(body.size()) + "\r\n" + big + "\r\n" + body);
     }
@@ -282,11 +301,15 @@ TEST(JXLibCurl, ResponseOverALimitFailsAndTheHandleStaysUsable) {
     RawServer server(ServeSized);
     JXLibCurl curl;
     curl.JXLibCurlInit("text/plain", false, false, nullptr);
-    curl.JXLibCurlSetResponseLimits(64 << 10, 4 << 10);
-    const std::pair<const char*, const char*> cases[] = {
-        {"/body", "response body exceeds the limit of 65536 bytes"},
-        {"/headers", "response header block exceeds the limit of 4096 bytes"}};
-    for (const auto& [path, reason] : cases) {
+    // libcurl stops at 300 KiB of header lines and at 100 KiB in one: the block limit stays
+    // below the first, and the second is named, not reported as memory.
+    const std::tuple<const char*, size_t, const char*> cases[] = {
+        {"/body", 4 << 10, "response body exceeds the limit of 65536 bytes"},
+        {"/headers", 4 << 10, "response header block exceeds the limit of 4096 bytes"},
+        {"/many-headers", 1 << 20, "response header block exceeds the limit of 204800 bytes"},
+        {"/long-header", 1 << 20, "response header line exceeds the limit of 102400 bytes"}};
+    for (const auto& [path, headerLimit, reason] : cases) {
+        curl.JXLibCurlSetResponseLimits(64 << 10, headerLimit);
         EXPECT_FALSE(Get(curl, Url(server, path))) << path;
         EXPECT_STREQ(curl.GetCurlErrorBuffer(), reason);
         EXPECT_TRUE(Body(curl).empty());
@@ -344,6 +367,26 @@ TEST(JXLibCurl, SilentPeerIsAbandonedAndHandleStaysUsable) {
 
     EXPECT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/").c_str(), nullptr, 0,
                                              false, false, nullptr));
+}
+
+// A client sets options before connect, whose init must not forget them; init's own word on
+// verification still decides.
+TEST(JXLibCurl, OptionsSetBeforeTheFirstInitSurviveEveryInit) {
+    TempDir dir;
+    TestServer unknownCa(MakeTestCertificates(dir.Path()));
+    RawListener silent;
+    JXLibCurl curl;
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, 200));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_SSL_VERIFYPEER, 0));
+    curl.JXLibCurlSetResponseLimits(1, 4096);
+    for (const bool skipVerify : {false, true}) {
+        ASSERT_TRUE(curl.JXLibCurlInit("text/plain", skipVerify, false, nullptr));
+        EXPECT_FALSE(Get(curl, "http://127.0.0.1:" + std::to_string(silent.Port()) + "/"));
+        EXPECT_THAT(curl.GetCurlErrorBuffer(), HasSubstr("timed out"));
+        EXPECT_FALSE(Get(curl, unknownCa.Url("/")));
+        EXPECT_THAT(curl.GetCurlErrorBuffer(),
+                    HasSubstr(skipVerify ? "body exceeds the limit of 1 bytes" : "certificate"));
+    }
 }
 
 TEST(JXLibCurl, PeerResettingMidBodyIsAFailureNotASignal) {
