@@ -77,7 +77,11 @@ public:
     /// CURLOPT_CONNECTTIMEOUT 30 s, CURLOPT_LOW_SPEED_LIMIT 1 byte/s for CURLOPT_LOW_SPEED_TIME
     /// 60 s, CURLOPT_PROTOCOLS_STR "http,https", CURLOPT_REDIR_PROTOCOLS_STR "https"; a client
     /// that wants other values sets them after connect. A transport that refuses one fails
-    /// connect ("Failed to set curl option:[CURLOPT_SSLVERSION]").
+    /// connect ("Failed to set curl option:[CURLOPT_SSLVERSION]"). With the vsplatform
+    /// transport, options a client sets through m_pCurl before the first connect (in its
+    /// constructor) survive this and every later connect, except verification, which
+    /// skipSslVerify decides, and the policy options above; on a platform whose init forgets
+    /// options, set them after connect.
     ///
     /// Refused before the transport's settings are touched, so that the earlier server,
     /// transport and state hold: no content type; an empty server text, or one with a scheme
