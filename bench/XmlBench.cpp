@@ -1,9 +1,14 @@
 // Reading values out of a parsed document: CVSXMLParser's readers against XMLString::transcode
 // / release plus the same conversions (std::stoull, strcasecmp, std::get_time and mktime).
 //
-// The document lists 25,000 VMs; each gives four values, 100,000 per pass:
+// The document lists 25,000 VMs (908 KB); each gives four values, 100,000 per pass:
 //     <vm sizeBytes="5000000123"><name>vm-00042</name><powered>true</powered>
 //         <created>2020-01-02T03:04:05</created></vm>
+//
+// Parsing, by bytes a second: CVSXMLDocument::Parse of that list (xml_parse/vm_list), and of
+// documents of the shapes whose cost inside Xerces grows with the square of their length, each at
+// 64 KiB, 256 KiB and 1 MiB (xml_parse_<shape>/<size>). Whether the reader refuses such a text or
+// reads it, its time per byte must stay within 2x of the list's and must not grow with the size.
 #include <strings.h>
 
 #include <cstdio>
@@ -19,6 +24,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "BenchMain.h"
+#include "VSXMLDocument.h"
 #include "VSXMLParser.h"
 
 using xercesc::DOMNode;
@@ -162,6 +168,108 @@ void Raw(benchmark::State& state) {
     Report(state, values, d.vms.size());
 }
 
+// The shapes, each filled to about `size` bytes:
+//  - attributes: one element with size/12 attributes;
+//  - depth: elements nested size/7 deep;
+//  - prefixes: an element declaring size/26 prefixes bound to one namespace, then elements using
+//    them;
+//  - long_uri: one namespace URI of size/2 characters, then elements in that namespace;
+//  - attlist: a DOCTYPE of size/50 attribute-list declarations for one element, parsed with
+//    Doctype::ReadInternalSubset.
+std::string Attributes(size_t size) {
+    std::string text = "<r";
+    for (size_t i = 0; text.size() + 2 < size; ++i) {
+        text += " a" + std::to_string(i) + "=\"v\"";
+    }
+    return text + "/>";
+}
+
+std::string Depth(size_t size) {
+    const size_t levels = size / 7;
+    std::string text;
+    text.reserve(size);
+    for (size_t i = 0; i < levels; ++i) {
+        text += "<a>";
+    }
+    for (size_t i = 0; i < levels; ++i) {
+        text += "</a>";
+    }
+    return text;
+}
+
+std::string Prefixes(size_t size) {
+    std::string text = "<r";
+    size_t count = 0;
+    for (; text.size() < size / 2; ++count) {
+        text += " xmlns:p" + std::to_string(count) + "=\"urn:x\"";
+    }
+    text += ">";
+    for (size_t i = 0; text.size() + 4 < size; ++i) {
+        text += "<p" + std::to_string(i % count) + ":e/>";
+    }
+    return text + "</r>";
+}
+
+std::string LongUri(size_t size) {
+    std::string text = "<r xmlns=\"urn:" + std::string(size / 2, 'u') + "\">";
+    while (text.size() + 4 < size) {
+        text += "<e/>";
+    }
+    return text + "</r>";
+}
+
+std::string AttributeLists(size_t size) {
+    std::string text = "<!DOCTYPE r [";
+    for (size_t i = 0; text.size() + 6 < size; ++i) {
+        text += "<!ATTLIST r a" + std::to_string(i) + " CDATA \"v\">";
+    }
+    return text + "]><r/>";
+}
+
+void ParseBench(benchmark::State& state, const std::string& text, CVSXMLDocument::Doctype doctype) {
+    CVSXMLDocument document;
+    int64_t accepted = 0;
+    for (auto _ : state) {
+        accepted += document.Parse(text, doctype) ? 1 : 0;
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+    state.counters["accepted"] =
+        state.iterations() > 0
+            ? static_cast<double>(accepted) / static_cast<double>(state.iterations())
+            : 0.0;
+}
+
+void RegisterParse(const std::string& name, std::string text, CVSXMLDocument::Doctype doctype) {
+    vsbench::Configure(benchmark::RegisterBenchmark(name.c_str(), [text = std::move(text), doctype](
+                                                                      benchmark::State& state) {
+        ParseBench(state, text, doctype);
+    }))->Unit(benchmark::kMillisecond);
+}
+
+void RegisterParsing() {
+    using Doctype = CVSXMLDocument::Doctype;
+    RegisterParse("xml_parse/vm_list", DocumentText(vsbench::Size(25000, 50)), Doctype::Refuse);
+    const struct {
+        const char* name;
+        std::string (*make)(size_t);
+        Doctype doctype;
+    } shapes[] = {
+        {"attributes", Attributes, Doctype::Refuse},
+        {"depth", Depth, Doctype::Refuse},
+        {"prefixes", Prefixes, Doctype::Refuse},
+        {"long_uri", LongUri, Doctype::Refuse},
+        {"attlist", AttributeLists, Doctype::ReadInternalSubset},
+    };
+    for (const auto& shape : shapes) {
+        for (const auto& [label, size] : {std::pair<const char*, size_t>{"64KiB", 64U << 10},
+                                          {"256KiB", 256U << 10},
+                                          {"1MiB", 1U << 20}}) {
+            RegisterParse(std::string("xml_parse_") + shape.name + "/" + label,
+                          shape.make(vsbench::Size(size, 4096)), shape.doctype);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,5 +277,6 @@ int main(int argc, char** argv) {
     using vsbench::Configure;
     Configure(benchmark::RegisterBenchmark("xml_read/lib", Lib))->Unit(benchmark::kMillisecond);
     Configure(benchmark::RegisterBenchmark("xml_read/raw", Raw))->Unit(benchmark::kMillisecond);
+    RegisterParsing();
     return vsbench::Run(argc, argv);
 }

@@ -163,6 +163,14 @@ def main(paths):
          rate(r, "post_4KiB_exchange_log", "lib"), rate(r, "post_4KiB", "lib"), 0.90)
     pair("3 XML: read 100,000 values", "values/s", rate(r, "xml_read", "lib"),
          rate(r, "xml_read", "raw"), 0.90)
+    # A parse costs time linear in the text whatever its shape: per byte, each shape that costs
+    # Xerces the square of its length within 2x of the VM list's, at every size.
+    vm_list = byte_rate(r, "xml_parse", "vm_list")
+    rows.append(("3 XML: parse the VM list", human(vm_list, "B/s"), "-", "-", "report", ""))
+    for shape in ("attributes", "depth", "prefixes", "long_uri", "attlist"):
+        for size in ("64KiB", "256KiB", "1MiB"):
+            pair("3 XML parse per byte, %s %s (raw: VM list)" % (shape, size), "B/s",
+                 byte_rate(r, "xml_parse_" + shape, size), vm_list, 0.50)
     pair("4 cache + lookup 10,000 keys", "ops/s", rate(r, "cache_10k", "lib"),
          rate(r, "cache_10k", "raw"), 0.80)
     pair("5 cleanup 10,000 (half expired)", "entries/s", rate(r, "cleanup_10k", "lib"),

@@ -7,12 +7,26 @@
 //  - without an internal subset asked for, an accepted tree has no DocumentType node, and the
 //    same text is accepted with one asked for too (no DOCTYPE, nothing else differs);
 //  - a NUL byte in a text of an ASCII-compatible encoding is never accepted: XML has no such
-//    character, and Xerces would stop reading there.
-// Time is watched by libFuzzer's -timeout: a parse must stay linear in the text.
+//    character, and Xerces would stop reading there;
+//  - the time a parse takes per byte does not grow with the text. An input of five parts split
+//    by 0x1F bytes (head, first piece, middle, second piece, tail) is a shape: both pieces are
+//    repeated as often as it takes to fill 16 KiB, and again to fill 256 KiB, each '#' in a piece
+//    becoming the repetition's number (so that names differ). Per byte, sixteen times the text
+//    must take at most four times as long as the shorter text, or twice as long as an ordinary
+//    document of 128 KiB (the shorter one can be refused at once for what only its own first
+//    bytes hold), in either mode: a quadratic cost would take sixteen times as long. The seeds hold
+//    the shapes known to cost Xerces the square of their length (many attributes or prefixes, a
+//    deep nest, a long URI used by many elements, attribute-list declarations for one element); the
+//    best of three runs, by the thread's CPU time, keeps other work on the machine out of the
+//    figure.
+// Beyond that, time is watched by libFuzzer's -timeout.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +102,86 @@ bool Parse(CVSXMLDocument& document, const std::string& text, Doctype doctype) {
     return false;
 }
 
+struct Shape {
+    std::string head, first, middle, second, tail;
+};
+
+std::optional<Shape> ShapeOf(const std::string& text) {
+    std::vector<std::string> parts(1);
+    for (const char c : text) {
+        if (c == '\x1F' && parts.size() < 5) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    if (parts.size() < 5 || (parts[1].empty() && parts[3].empty())) {
+        return std::nullopt;
+    }
+    return Shape{parts[0], parts[1], parts[2], parts[3], parts[4]};
+}
+
+std::string Numbered(const std::string& piece, size_t number) {
+    std::string text;
+    for (const char c : piece) {
+        text += c == '#' ? std::to_string(number) : std::string(1, c);
+    }
+    return text;
+}
+
+std::string Fill(const Shape& shape, size_t size) {
+    std::string first;
+    std::string second;
+    const size_t fixed = shape.head.size() + shape.middle.size() + shape.tail.size();
+    for (size_t i = 0; fixed + first.size() + second.size() < size; ++i) {
+        first += Numbered(shape.first, i);
+        second += Numbered(shape.second, i);
+    }
+    return shape.head + first + shape.middle + second + shape.tail;
+}
+
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double BestSecondsPerByte(const std::string& text, Doctype doctype) {
+    double best = 0;
+    for (int run = 0; run < 3; ++run) {
+        CVSXMLDocument document;
+        const double start = ThreadSeconds();
+        Parse(document, text, doctype);
+        const double seconds = ThreadSeconds() - start;
+        best = run == 0 ? seconds : std::min(best, seconds);
+    }
+    return best / static_cast<double>(text.size());
+}
+
+// Measured once per run, in this build.
+double OrdinaryPerByte() {
+    static const double perByte = BestSecondsPerByte(
+        Fill({"<vms>", "<vm id=\"#\"><name>vm-#</name><powered>true</powered></vm>\n", "", "",
+              "</vms>"},
+             128U << 10),
+        Doctype::Refuse);
+    return perByte;
+}
+
+void CheckTimeGrowth(const Shape& shape) {
+    const std::string small = Fill(shape, 16U << 10);
+    const std::string large = Fill(shape, 256U << 10);
+    for (const Doctype doctype : {Doctype::Refuse, Doctype::ReadInternalSubset}) {
+        const double smallPerByte = BestSecondsPerByte(small, doctype);
+        const double largePerByte = BestSecondsPerByte(large, doctype);
+        // Below a millisecond the clock's grain and the parser's fixed costs are the figure.
+        if (largePerByte * static_cast<double>(large.size()) >= 1e-3) {
+            Require(largePerByte <= std::max(4 * smallPerByte, 2 * OrdinaryPerByte()),
+                    "sixteen times the text takes at most four times as long per byte");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -117,6 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(doctype != Doctype::Refuse || document.Document()->getDoctype() == nullptr,
                 "without an internal subset asked for, no DOCTYPE is accepted");
         CheckGrowth(document, size);
+    }
+    if (const std::optional<Shape> shape = ShapeOf(text)) {
+        CheckTimeGrowth(*shape);
     }
     return 0;
 }

@@ -28,6 +28,15 @@
 ///    than kAttributeDefaultEntityLimit characters: Xerces expands entity references in an
 ///    attribute default without counting them, so such a default could copy that text without
 ///    bound before anything else sees it. Declaring the attribute lists first is fine.
+///  - a document of a shape whose cost inside Xerces grows with the square of its length: an
+///    element with more than kAttributeLimit attributes (defaults included), or an element type
+///    declaring more defaults than that; elements nested more than kDepthLimit deep; more than
+///    kNamespaceLimit namespace declarations in scope at once; names whose namespace URIs add up
+///    to more than kRepeatedWorkLimit characters per byte of text, counted at every use of a
+///    name in a namespace (the DOM builder compares the whole URI again each time). The parse
+///    stops at the element or declaration that passes a limit, before the builder does that
+///    work. An element type's attribute defaults are gathered into its template once, when the
+///    internal subset ends, however many attribute-list declarations add to it.
 ///  - text that is not well-formed XML with namespaces (an unbound prefix included), also the
 ///    empty text; a NUL character anywhere (Xerces would take one after the document element for
 ///    the end of the text and drop what follows, and skip one in the XML declaration); and text
@@ -35,7 +44,11 @@
 ///
 /// Growth and time: whatever the text, with or without an internal subset, an accepted
 /// document's tree holds at most kGrowthLimit characters per byte of text, and a parse, accepted
-/// or refused, takes time linear in the length of the text.
+/// or refused, takes time linear in the length of the text, with two shapes not bounded yet:
+/// many thousands of distinct names (Xerces' tree keeps every name in a table of fixed size and
+/// searches a list of them per use), and one start tag holding thousands of namespace
+/// declarations together with attributes that use them (Xerces searches the declarations for
+/// each attribute before the tag is refused).
 ///
 /// Never done: DTD or schema validation, schema loading (xsi:schemaLocation is just an
 /// attribute), XInclude, network access of any kind.
@@ -87,6 +100,24 @@ public:
     /// follow. A reference costs at least three bytes ("&e;"), so however many references the
     /// defaults hold, they copy no more than kGrowthLimit characters per byte of text.
     static constexpr unsigned int kAttributeDefaultEntityLimit = 3 * kGrowthLimit;
+
+    /// Attributes one element may hold, those given by defaults included, and attribute
+    /// defaults one element type may declare. A REST response's elements carry a few dozen at
+    /// most; Xerces compares each attribute it adds with those already there.
+    static constexpr unsigned int kAttributeLimit = 128;
+
+    /// How deep elements may nest. Responses nest a few dozen levels at most; Xerces looks each
+    /// name's namespace up through every open element.
+    static constexpr unsigned int kDepthLimit = 256;
+
+    /// Namespace declarations (xmlns, xmlns:p) in scope at once, counted on every open element.
+    /// An envelope declares a dozen or two; Xerces searches them all for each name's prefix.
+    static constexpr unsigned int kNamespaceLimit = 128;
+
+    /// Characters of namespace URI that the names of an accepted document may use per byte of
+    /// its text, counted at every use of a name in a namespace. A response with long URIs on
+    /// short elements uses about two per byte.
+    static constexpr unsigned int kRepeatedWorkLimit = 8;
 
     /// What Parse does with a DOCTYPE declaration.
     enum class Doctype {

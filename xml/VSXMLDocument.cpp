@@ -13,8 +13,14 @@
 // expansions are bounded before they happen: no attribute list may follow an entity whose full
 // replacement text is long (EntityCosts). Where Xerces stops or skips quietly (a NUL character,
 // an undecodable byte after the document element), endDocument compares what was read with the
-// text itself.
+// text itself. What the DOM builder does at a cost that grows faster than the text (many
+// attributes on one element, a deep nest, many namespace declarations, long URIs used again and
+// again) is checked by DocumentShape in the same callbacks, before the builder starts on it. The
+// builder makes an element type's template of defaults anew at the end of each of its attribute
+// lists, copying the last one; the templates are built once each instead, when the internal
+// subset ends and every list is known (endIntSubset), which gives the same tree.
 #include "VSXMLDocument.h"
+#include "DocumentShape.h"
 #include "XercesText.h"
 
 #include <algorithm>
@@ -22,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -224,6 +231,8 @@ public:
     void docPI(const XMLCh* const target, const XMLCh* const data) override;
     void startEntityReference(const XMLEntityDecl& entDecl) override;
     void endEntityReference(const XMLEntityDecl& entDecl) override;
+    void endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const elemPrefix) override;
     void endDocument() override;
 
     void doctypeDecl(const DTDElementDecl& root, const XMLCh* const publicId,
@@ -237,6 +246,7 @@ public:
     void attDef(const DTDElementDecl& elemDecl, const DTDAttDef& attDef,
                 const bool ignoring) override;
     void endAttList(const DTDElementDecl& elemDecl) override;
+    void endIntSubset() override;
     void entityDecl(const DTDEntityDecl& entityDecl, const bool isPEDecl,
                     const bool isIgnored) override;
     void notationDecl(const XMLNotationDecl& notDecl, const bool isIgnored) override;
@@ -246,6 +256,7 @@ private:
     void Charge(uint64_t characters);
     void ChargeCopy(uint64_t characters);
     void ChargeSubset();
+    void Refuse(const std::string& problem);
     bool ReadToTheEnd() const;
 
     Doctype m_doctype;
@@ -257,6 +268,10 @@ private:
     uint64_t m_nCopies = 0;
     XMLSize_t m_nSubsetCharged = 0;
     EntityCosts m_entityCosts;
+    vsxml::DocumentShape m_shape{0};
+    // The element types whose attribute lists ended, in the order of their first list.
+    std::vector<const DTDElementDecl*> m_pendingTemplates;
+    std::unordered_set<const DTDElementDecl*> m_templated;
     // What the nodes had cost when each open entity reference began.
     std::vector<uint64_t> m_openReferences;
     // What each entity's Entity node will copy: the children of its last reference.
@@ -280,6 +295,7 @@ HardenedParser::HardenedParser(Doctype doctype) : m_doctype(doctype) {
 
 void HardenedParser::ParseText(const std::string& text) {
     m_pText = &text;
+    m_shape = vsxml::DocumentShape(text.size());
     const uint64_t limit = CVSXMLDocument::kGrowthLimit;
     m_nBudget = text.size() > kUnbounded / limit ? kUnbounded : text.size() * limit;
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
@@ -303,6 +319,12 @@ void HardenedParser::Stop(const std::string& message) {
     const Locator* at = getScanner()->getLocator();
     m_problems.Keep(message, at->getLineNumber(), at->getColumnNumber());
     throw ParseStopped();
+}
+
+void HardenedParser::Refuse(const std::string& problem) {
+    if (!problem.empty()) {
+        Stop(problem);
+    }
 }
 
 // Called before the parser's own handler builds what is charged, so that the tree never grows
@@ -340,9 +362,16 @@ void HardenedParser::startElement(const XMLElementDecl& elemDecl, const unsigned
         characters = Add(characters, kNodeCharge + Length(attribute->getQName()) +
                                          Length(attribute->getValue()));
     }
+    Refuse(m_shape.Open(*getScanner(), urlId, attrList, attrCount, isEmpty));
     Charge(characters);
     XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty,
                                   isRoot);
+}
+
+void HardenedParser::endElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
+                                const bool isRoot, const XMLCh* const elemPrefix) {
+    m_shape.Close();
+    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
 }
 
 void HardenedParser::docCharacters(const XMLCh* const chars, const XMLSize_t length,
@@ -550,21 +579,34 @@ void HardenedParser::attDef(const DTDElementDecl& elemDecl, const DTDAttDef& att
     ChargeSubset();
 }
 
-// The parser's handler builds a fresh template element holding every default the element has
-// so far, at the end of each of its attribute lists.
+// Xerces' own handler would close the declaration in the subset's text and build the element
+// type's template of defaults; the template waits for endIntSubset.
 void HardenedParser::endAttList(const DTDElementDecl& elemDecl) {
     if (elemDecl.hasAttDefs()) {
-        uint64_t characters = kNodeCharge + Length(elemDecl.getFullName());
-        const XMLAttDefList& defaults = elemDecl.getAttDefList();
+        Refuse(vsxml::DocumentShape::AttributeList(elemDecl.getAttDefList().getAttDefCount()));
+        if (m_templated.insert(&elemDecl).second) {
+            m_pendingTemplates.push_back(&elemDecl);
+        }
+    }
+    fInternalSubset.append(xercesc::chCloseAngle);  // only an internal subset is ever read
+    ChargeSubset();
+}
+
+// Once the subset is read, the handler builds each template without writing to the subset's
+// text; a template holds every default its element type has.
+void HardenedParser::endIntSubset() {
+    XercesDOMParser::endIntSubset();
+    for (const DTDElementDecl* elemDecl : m_pendingTemplates) {
+        uint64_t characters = kNodeCharge + Length(elemDecl->getFullName());
+        const XMLAttDefList& defaults = elemDecl->getAttDefList();
         for (XMLSize_t i = 0; i < defaults.getAttDefCount(); ++i) {
             const xercesc::XMLAttDef& attribute = defaults.getAttDef(i);
             characters = Add(characters, kNodeCharge + Length(attribute.getFullName()) +
                                              Length(attribute.getValue()));
         }
         Charge(characters);
+        XercesDOMParser::endAttList(*elemDecl);
     }
-    XercesDOMParser::endAttList(elemDecl);
-    ChargeSubset();
 }
 
 void HardenedParser::entityDecl(const DTDEntityDecl& entityDecl, const bool isPEDecl,

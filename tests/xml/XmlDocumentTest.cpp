@@ -62,6 +62,32 @@ std::string EntityChain() {
     return text + "]><r>&c49;</r>";
 }
 
+// Shapes that cost Xerces the square of their length, `over` past the reader's limit (or at it).
+std::string Attributes(unsigned int over) {
+    std::string text = "<r";
+    for (unsigned int i = 0; i < CVSXMLDocument::kAttributeLimit + over; ++i) {
+        text += " a" + std::to_string(i) + "=''";
+    }
+    return text + "/>";
+}
+std::string Nest(unsigned int over, const std::string& declaration = "") {
+    const unsigned int depth =
+        declaration.empty() ? CVSXMLDocument::kDepthLimit : CVSXMLDocument::kNamespaceLimit;
+    std::string text;
+    for (unsigned int i = 0; i < depth + over; ++i) {
+        text += "<a" + (declaration.empty() ? "" : declaration + std::to_string(i) + "='u'") + ">";
+    }
+    return text + Repeat("</a>", static_cast<int>(depth + over));
+}
+// The defaults in one attribute-list declaration, or each in a declaration of its own.
+std::string AttributeList(unsigned int over, bool separate = false) {
+    std::string text = "<!DOCTYPE r [<!ATTLIST r";
+    for (unsigned int i = 0; i < CVSXMLDocument::kAttributeLimit + over; ++i) {
+        text += (separate && i > 0 ? "><!ATTLIST r a" : " a") + std::to_string(i) + " CDATA 'v'";
+    }
+    return text + ">]><r/>";
+}
+
 TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
     TempDir dir;
     const std::string marker = "file-content-that-must-never-be-read";
@@ -108,6 +134,14 @@ TEST(XmlDocument, RefusesWhatReachesBeyondItsTextAndMalformedText) {
         {"<r>ok</r><!-- -->" + nul + nul + nul, "NUL", 1, 18, Doctype::Refuse},
         {"<?xml version='1.0' encoding" + nul + "='UTF-8'?><r/>", "NUL", 1, 29, Doctype::Refuse},
         {"<r>ok</r>\xFF<e/>", "stopped reading", 1, 10, Doctype::Refuse},
+        // Shapes whose cost inside Xerces grows with the square of their length.
+        {Attributes(1), "more than 128 attributes", 1, 927},
+        {Nest(1), "nest more than 256 deep", 1, 772},
+        {Nest(1, " xmlns:p"), "more than 128 namespace declarations", 1, 2213},
+        {"<r xmlns='urn:" + std::string(1000, 'u') + "'>" + Repeat("<e/>", 10) + "</r>",
+         "namespace URIs of more than 8 characters per byte", 1, 1049},
+        {AttributeList(1), "element type declares more than 128 attributes", 1, 1851},
+        {AttributeList(1, true), "element type declares more than 128 attributes", 1, 3387},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 100));
@@ -151,6 +185,11 @@ TEST(XmlDocument, ReadsANamespacedDocumentAndEachParseReplacesTheLast) {
         }
         for (const std::string& text : {std::string("\xEF\xBB\xBF<r>ok</r>"), utf16}) {
             EXPECT_TRUE(doc.Parse(text)) << doc.ErrorMessage();
+        }
+        // Each shape at its limit is read.
+        for (const std::string& text :
+             {Attributes(0), Nest(0), Nest(0, " xmlns:p"), AttributeList(0)}) {
+            EXPECT_TRUE(doc.Parse(text, Doctype::ReadInternalSubset)) << doc.ErrorMessage();
         }
         EXPECT_FALSE(doc.Parse("<vms>"));
         EXPECT_EQ(doc.Root(), nullptr);
