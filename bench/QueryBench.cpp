@@ -133,8 +133,9 @@ const std::string& LoggedJson() {
 
 // 1 MiB of what a hostile server can put in an error body to make a masker rescan it: long
 // names of separators before "=", ":" and "<" (each "_" or "-" a place where a secret name
-// could begin), quoted names, tags that never close, long backslash runs before a quote, and a
-// URL authority without "@". Each shape runs for 16 KiB, and the shapes repeat.
+// could begin), quoted names, tags that never close, long backslash runs before a quote, a
+// URL authority without "@", form-data names without a part, secret elements holding a comment,
+// escaped tags and names of escapes. Each shape runs for 16 KiB, and the shapes repeat.
 const std::string& HostileBody() {
     static const std::string body = [] {
         const auto run = [](const std::string& unit, const std::string& end) {
@@ -145,9 +146,18 @@ const std::string& HostileBody() {
             return text + end;
         };
         const std::string shapes[] = {
-            run("_", "d=1 "),          run("-_", "token:1\n"), "\"" + run("_", "d\":1,"),
-            "<" + run("_", "d>1</x>"), run("<password ", ">"), run("\\", "\":"),
-            "http://" + run("a", "/"), run("user[", "]=1&"),
+            run("_", "d=1 "),
+            run("-_", "token:1\n"),
+            "\"" + run("_", "d\":1,"),
+            "<" + run("_", "d>1</x>"),
+            run("<password ", ">"),
+            run("\\", "\":"),
+            "http://" + run("a", "/"),
+            run("user[", "]=1&"),
+            run("; name=\"password\"", "\r\nX: 1\r\n"),
+            run("<token><!--", "--><b>"),
+            run("&lt;token&gt;", "&lt;b&gt;"),
+            "\"" + run("\\u005f", "d\":1,"),
         };
         std::string text;
         for (size_t i = 0; text.size() < (1U << 20); ++i) {
