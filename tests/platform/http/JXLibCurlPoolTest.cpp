@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -184,7 +185,8 @@ TEST(JXLibCurlPool, ANewObjectStartsAsNewWhicheverHandleItTakes) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestServer server;
-        int served = 0;
+        // Atomic: a row that opens several connections is served by several server threads.
+        std::atomic<int> served{0};
         server.SetResponder([&served](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "sid=from-the-first");
             // Longer than the first object's body limit from the second request on.
