@@ -22,7 +22,10 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-__attribute__((format(printf, 1, 0))) std::string Format(const char* format, va_list args) {
+// The message as printf writes it; empty without a format or without memory for it (a log
+// call never throws into its caller).
+__attribute__((format(printf, 1, 0))) std::string Format(const char* format,
+                                                         va_list args) noexcept {
     if (format == nullptr) {
         return std::string();
     }
@@ -33,9 +36,13 @@ __attribute__((format(printf, 1, 0))) std::string Format(const char* format, va_
     if (length <= 0) {
         return std::string();
     }
-    std::string text(static_cast<size_t>(length), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    return text;
+    try {
+        std::string text(static_cast<size_t>(length), '\0');
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+        return text;
+    } catch (...) {
+        return std::string();
+    }
 }
 
 void WriteLine(const TqDebugRecord& record) {
@@ -75,11 +82,7 @@ TqDebug::~TqDebug() = default;
 void TqDebug::Error(const char* function, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string message;
-    try {
-        message = Format(format, args);
-    } catch (...) {
-    }
+    const std::string message = Format(format, args);
     va_end(args);
     Emit(TqDebugRecord::Error, -1, function, message);
 }
@@ -87,11 +90,7 @@ void TqDebug::Error(const char* function, const char* format, ...) {
 void TqDebug::DebugLvl(const char* function, int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string message;
-    try {
-        message = Format(format, args);
-    } catch (...) {
-    }
+    const std::string message = Format(format, args);
     va_end(args);
     Emit(TqDebugRecord::Debug, level, function, message);
 }
