@@ -47,7 +47,7 @@ test-tsan: deps
 # clang-tidy (.clang-tidy) over the library, the platform stand-ins and the cache tool; any
 # finding fails.
 tidy: build
-	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|xml|json|guidcache|platform|tools)/([^/]+/)*[^/]*\.cpp$$'
+	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|log|xml|json|guidcache|platform|tools)/([^/]+/)*[^/]*\.cpp$$'
 
 # The Debian packages (libvssupport1, libvssupport-dev, libvsplatform1, libvsplatform-dev,
 # vssupport-tools, libvssupport-doc) under build/package/packages, then the test that installs

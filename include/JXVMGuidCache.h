@@ -77,7 +77,10 @@ public:
     /// configuration and the directory it needs). False, with nothing changed and one Error
     /// record saying why, when the machine name is empty, the machine has no job-results
     /// directory or the directory name is not a single file name. With the expiry at 0 the
-    /// directory is removed, records and all, and caching is off.
+    /// directory is removed, records and all, and caching is off: through descriptors, so links
+    /// in it are removed, never followed, a directory swapped for a link meanwhile leads
+    /// nowhere, a mount point inside stays whole, and anything that cannot be removed leaves the
+    /// directory in place.
     bool Init();
 
     /// True when the record was written, or when caching is off and the record is valid.

@@ -16,9 +16,7 @@ public:
     JxCriticalSection();
     /// Destroys the primitive, which no thread may hold then.
     ~JxCriticalSection();
-    /// Not copyable: the section owns its primitive.
     JxCriticalSection(const JxCriticalSection&) = delete;
-    /// Not copyable: the section owns its primitive.
     JxCriticalSection& operator=(const JxCriticalSection&) = delete;
 
     /// The primitive's enter: with wait true it returns true holding the lock.
@@ -38,9 +36,7 @@ public:
     explicit JxCriticalSectionLock(JxCriticalSection* section);
     /// Leaves the section entered by the constructor.
     ~JxCriticalSectionLock();
-    /// Not copyable: one guard, one enter.
     JxCriticalSectionLock(const JxCriticalSectionLock&) = delete;
-    /// Not copyable: one guard, one enter.
     JxCriticalSectionLock& operator=(const JxCriticalSectionLock&) = delete;
 
 private:

@@ -19,9 +19,7 @@ public:
     CVSJsonParser();
     /// Destroys the parser; nothing handed in is touched.
     virtual ~CVSJsonParser();
-    /// Not copyable.
     CVSJsonParser(const CVSJsonParser&) = delete;
-    /// Not copyable.
     CVSJsonParser& operator=(const CVSJsonParser&) = delete;
 
     /// Appends the strings of the array under key (exact, case-sensitive) to values, in array

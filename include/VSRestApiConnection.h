@@ -56,9 +56,7 @@ public:
     CVSRestApiConnection();
     /// Deletes the transport, m_pCurl, also when a client has replaced it.
     virtual ~CVSRestApiConnection();
-    /// Not copyable: the connection owns its transport.
     CVSRestApiConnection(const CVSRestApiConnection&) = delete;
-    /// Not copyable: the connection owns its transport.
     CVSRestApiConnection& operator=(const CVSRestApiConnection&) = delete;
 
     /// Request and response lines go to level 0 instead of 2 from now on; nothing clears it.

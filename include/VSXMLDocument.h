@@ -133,9 +133,7 @@ public:
     CVSXMLDocument();
     /// Releases the document, then gives the initialisation back.
     ~CVSXMLDocument();
-    /// Not copyable: a copy would share or duplicate the tree; nothing needs either.
     CVSXMLDocument(const CVSXMLDocument&) = delete;
-    /// Not copyable (see the copy constructor).
     CVSXMLDocument& operator=(const CVSXMLDocument&) = delete;
 
     /// Releases the current document, then parses text. True when the text is a complete,

@@ -80,9 +80,7 @@ public:
     CVSXMLParser();
     /// Gives the object's initialisation back (mind the order of destruction).
     virtual ~CVSXMLParser();
-    /// Not copyable: a copy would have to take its own initialisation; nothing needs one.
     CVSXMLParser(const CVSXMLParser&) = delete;
-    /// Not copyable (see the copy constructor).
     CVSXMLParser& operator=(const CVSXMLParser&) = delete;
 
     /// @name Converters of a DOM string

@@ -1,4 +1,5 @@
-// The masking of secrets in log records.
+// The masking of secrets in log records. What is masked (shapes, names, exceptions) is the
+// contract at TqDebugMaskSecrets in TqDebug.h; this note is about how.
 //
 // Design: one pass over the text, stopping only where a value can begin ("=", ":", "<" or "&")
 // and looking back at the name in front of it. The record is whatever a server sent, so the

@@ -20,9 +20,7 @@ public:
     JxCriticalSectionH() = default;
     /// Ends the lock, which no thread may hold then.
     ~JxCriticalSectionH() = default;
-    /// Not copyable: a lock is one object.
     JxCriticalSectionH(const JxCriticalSectionH&) = delete;
-    /// Not copyable: a lock is one object.
     JxCriticalSectionH& operator=(const JxCriticalSectionH&) = delete;
 
     /// wait true: blocks until the lock is held and returns true. wait false: takes the lock

@@ -640,12 +640,12 @@ void CVSXMLDocument::CDocumentRelease::operator()(DOMDocument* document) const {
 CVSXMLDocument::CVSXMLDocument() = default;
 CVSXMLDocument::~CVSXMLDocument() = default;
 
-// The old tree goes first, so that a failure, an exception included, never leaves it readable
-// as if it were the new one.
 bool CVSXMLDocument::Parse(const std::string& text) {
     return Parse(text, Doctype::Refuse);
 }
 
+// The old tree goes first, so that a failure, an exception included, never leaves it readable
+// as if it were the new one.
 bool CVSXMLDocument::Parse(const std::string& text, Doctype doctype) {
     Clear();
     HardenedParser parser(doctype);

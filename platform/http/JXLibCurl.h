@@ -67,9 +67,7 @@ public:
     /// Closes the handle and its connections, or parks them while the connection pool is on
     /// (EnableConnectionPool).
     virtual ~JXLibCurl();
-    /// Not copyable: the object owns its handle.
     JXLibCurl(const JXLibCurl&) = delete;
-    /// Not copyable: the object owns its handle.
     JXLibCurl& operator=(const JXLibCurl&) = delete;
 
     /// Makes the object ready for requests; may be called again. Restores the defaults (see the

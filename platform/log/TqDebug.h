@@ -159,6 +159,11 @@ using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 /// An empty value stays empty, and so does a value that is only `true` or `false` (in any
 /// letter case), which carries no secret. The work is linear in the text's length, whatever it
 /// holds.
+///
+/// Not masked yet: a pair whose value comes before its name (`{"value":"x","name":"password"}`),
+/// text before a child element inside a secret element, a form-data part logged inside a JSON
+/// string, and a value cut off after a leading blank at a record's end. `key` is a secret name
+/// everywhere, so the key of a harmless pair is masked too (`{"key":"***","value":"json"}`).
 VSPLATFORM_EXPORT void TqDebugMaskSecrets(std::string& text);
 
 /// Installs `sink`, process-wide, in place of the file or stderr: it receives every call,
