@@ -52,7 +52,7 @@ void HandDebug(Log& log, const char* label, int level, const char* message) {
 
 // A record above this size gives its buffer back afterwards, so that one large body does not
 // keep its memory for the thread's life.
-constexpr size_t kKeptBuffer = 64 * 1024;
+constexpr size_t kKeptBuffer = size_t{64} * 1024;
 
 // Formats made of nothing but text, "%s" and "%%" (the exchange lines', which carry whole bodies)
 // are copied without printf, which is far dearer per byte.
