@@ -19,9 +19,8 @@
 #include "CLoFile.h"
 #include "CLoPath.h"
 #include "CacheFiles.h"
+#include "CacheStore.h"
 #include "GuidCacheRules.h"
-#include "JXPI_CommClient.h"
-#include "JXPlatformInfo.h"
 #include "LibraryLog.h"
 #include "TqDebug.h"
 
@@ -29,7 +28,6 @@ namespace {
 
 using vsgc::IsSafeName;
 using vsgc::kSeparator;
-using vsgc::kSeparatorLength;
 
 constexpr const char* kInitLabel = "bool JXVMGuidCache::Init()";
 constexpr const char* kReadLabel =
@@ -124,6 +122,30 @@ int AbsenceErrno(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 ? 0 : errno;
 }
 
+// Why Init found no cache directory, as one Error record. The platform's lookup may say where
+// it looked (ours names the directory and the configuration); this says what failed, on any
+// platform.
+void TellLocationFault(const vsgc::CacheLocation& where, const std::string& dirName) {
+    TqDebug log(nullptr);
+    switch (where.fault) {
+        case vsgc::LocationFault::UnsafeName:
+            vslog::Error(log, kInitLabel, "Cache directory name [%s] is not a single file name",
+                         dirName.c_str());
+            break;
+        case vsgc::LocationFault::NoMachine:
+            vslog::Error(log, kInitLabel,
+                         "No machine name: [Platform] PhysicalMachine is set empty in the agent "
+                         "configuration, or the host has no name");
+            break;
+        case vsgc::LocationFault::NoJobResults:
+            vslog::Error(log, kInitLabel, "No job-results directory for machine [%s]",
+                         where.machine.c_str());
+            break;
+        case vsgc::LocationFault::None:
+            break;
+    }
+}
+
 // Deletes the temporary file unless the rename took it over.
 class TempFileGuard {
 public:
@@ -157,40 +179,18 @@ JXVMGuidCache::~JXVMGuidCache() {
 bool JXVMGuidCache::Init() {
     // An empty name or ".." would make the job-results directory (or its parent) the cache,
     // and the sweep or the removal at expiry 0 would then take the job results with it.
-    if (!IsSafeName(m_strCacheDirName)) {
-        TqDebug log(nullptr);
-        vslog::Error(log, kInitLabel, "Cache directory name [%s] is not a single file name",
-                     m_strCacheDirName.c_str());
+    const vsgc::CacheLocation where = vsgc::Locate(m_strCacheDirName);
+    if (where.fault != vsgc::LocationFault::None) {
+        TellLocationFault(where, m_strCacheDirName);
         return false;
     }
-    JXPI_CommClient client;
-    JXPlatformInfo info;
-    const std::string machine = info.getPhysicalMachine();
-    if (machine.empty()) {
-        TqDebug log(nullptr);
-        vslog::Error(log, kInitLabel,
-                     "No machine name: [Platform] PhysicalMachine is set empty in the agent "
-                     "configuration, or the host has no name");
-        return false;
-    }
-    // The platform's lookup may say where it looked (ours names the directory and the
-    // configuration); the cache says what failed, on any platform.
-    const char* jobResults = client.getJobResultsDirectory(machine.c_str());
-    if (jobResults == nullptr) {
-        TqDebug log(nullptr);
-        vslog::Error(log, kInitLabel, "No job-results directory for machine [%s]", machine.c_str());
-        return false;
-    }
-    m_strCacheDir = jobResults;
-    LoPathAppend(m_strCacheDir, m_strCacheDirName.c_str(), 0);
+    m_strCacheDir = where.directory;
     if (!CLoPath::Exists(m_strCacheDir.c_str())) {
         // Another process may create it at the same moment; either way it exists afterwards,
         // and a directory that cannot be made shows up as failed writes.
         CLoDirectory::Create(m_strCacheDir.c_str(), true);
     }
-    unsigned long cacheTime = vsgc::kDefaultCacheTime;
-    info.getNumber(vsgc::kConfigSection, vsgc::kConfigCacheTime, &cacheTime);
-    m_nCacheTime = cacheTime;
+    m_nCacheTime = where.expiry;
     if (m_nCacheTime == 0) {
         CLoDirectory::Remove(m_strCacheDir.c_str(), true, false);
     }
@@ -278,17 +278,7 @@ std::string JXVMGuidCache::EncodeString(const std::string& first, const std::str
 
 void JXVMGuidCache::DecodeString(const std::string& record, std::string& first, std::string& second,
                                  std::string& third) const {
-    std::string rest = record;
-    const size_t firstEnd = rest.find(kSeparator);
-    if (firstEnd != std::string::npos) {
-        first = rest.substr(0, firstEnd);
-        rest.erase(0, firstEnd + kSeparatorLength);
-    }
-    const size_t secondEnd = rest.find(kSeparator);
-    if (secondEnd != std::string::npos) {
-        second = rest.substr(0, secondEnd);
-        third = rest.substr(secondEnd + kSeparatorLength);
-    }
+    vsgc::DecodeRecord(record, first, second, third);
 }
 
 bool JXVMGuidCache::WriteGuidData(const std::string& key, const std::string& data) {

@@ -8,10 +8,8 @@
 #include "CLoError.h"
 #include "CLoPath.h"
 #include "CacheFiles.h"
+#include "CacheStore.h"
 #include "GuidCacheRules.h"
-#include "JXPI_CommClient.h"
-#include "JXPlatformInfo.h"
-#include "JXVMGuidCache.h"
 #include "PosixFiles.h"
 
 namespace {
@@ -28,31 +26,11 @@ void Describe(const CacheLocation& location, const std::string& path, int64_t no
     if (vsgc::ReadBoundedPosix(path, vsgc::kMaxRecordSize, record) != 0) {
         return;
     }
-    // A cache object that was never initialised owns no directory, so it decodes and its
-    // destructor's sweep has nothing to touch.
-    JXVMGuidCache().DecodeString(record, entry.first, entry.second, entry.third);
+    vsgc::DecodeRecord(record, entry.first, entry.second, entry.third);
     entry.readable = vsgc::IsWholeRecord(record);
 }
 
 }  // namespace
-
-CacheLocation LocateCache(const std::string& dirName) {
-    CacheLocation location;
-    JXPlatformInfo info;
-    location.machine = info.getPhysicalMachine();
-    unsigned long expiry = vsgc::kDefaultCacheTime;
-    info.getNumber(vsgc::kConfigSection, vsgc::kConfigCacheTime, &expiry);
-    location.expiry = expiry;
-    JXPI_CommClient client;
-    const char* jobResults = location.machine.empty() || !vsgc::IsSafeName(dirName)
-                                 ? nullptr
-                                 : client.getJobResultsDirectory(location.machine.c_str());
-    if (jobResults != nullptr) {
-        location.directory = jobResults;
-        LoPathAppend(location.directory, dirName.c_str(), 0);
-    }
-    return location;
-}
 
 int ReadEntries(const CacheLocation& location, std::vector<CacheEntry>& entries) {
     if (location.directory.empty()) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "CacheStore.h"
+
 struct CacheEntry {
     std::string key;
     std::string first;
@@ -17,15 +19,13 @@ struct CacheEntry {
     bool expired = false;    // the sweep removes it, whatever kind of entry it is
 };
 
-struct CacheLocation {
-    std::string machine;
-    std::string directory;  // empty when the machine has no job-results directory
-    uint64_t expiry = 0;    // seconds; 0: caching is switched off
-};
+// Where the cache is, found as every cache object finds it (the library's own code for it).
+using CacheLocation = vsgc::CacheLocation;
 
-// Resolves the cache directory and expiry the way every cache object does in Init; a name the
-// cache refuses resolves to no directory.
-CacheLocation LocateCache(const std::string& dirName);
+// Resolves the cache directory and expiry; a name the cache refuses resolves to no directory.
+inline CacheLocation LocateCache(const std::string& dirName) {
+    return vsgc::Locate(dirName);
+}
 
 // The entries of the directory, sorted by key. Returns 0, or the errno of the failed listing
 // (ENOENT also when the location has no directory).
