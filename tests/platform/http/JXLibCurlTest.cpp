@@ -2,14 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include "LogCapture.h"
 #include "RawServer.h"
@@ -38,44 +33,11 @@ std::string Body(JXLibCurl& curl, bool headers = false) {
     return data ? std::string(data, length) : std::string();
 }
 
-// A listening socket on 127.0.0.1 driven by hand, for peers that misbehave.
-class RawListener {
-public:
-    RawListener() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd, 4);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-    }
-    ~RawListener() {
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        ::close(m_fd);
-    }
-    int Port() const { return m_port; }
-    // Accepts one connection, reads a little of the request and resets the connection.
-    void ResetAfterFirstRead() {
-        m_thread = std::thread([this] {
-            int client = ::accept(m_fd, nullptr, nullptr);
-            char buf[4096];
-            [[maybe_unused]] const ssize_t got = ::read(client, buf, sizeof buf);
-            linger hard{1, 0};
-            ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(client);
-        });
-    }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-    std::thread m_thread;
-};
+// Accepts, reads the request and never answers.
+void NeverAnswer(int fd, int) {
+    RawServer::ReadRequestHead(fd);
+    RawServer::WaitForClose(fd);
+}
 
 }  // namespace
 
@@ -354,8 +316,7 @@ TEST(JXLibCurl, OnlyHttpExchangesWithAStatusSucceed) {
 
 TEST(JXLibCurl, SilentPeerIsAbandonedAndHandleStaysUsable) {
     TestServer server;  // declared first: it must outlive the client's keep-alive connection
-    // A listener that never accepts: the kernel completes the handshake, nobody answers.
-    RawListener silent;
+    RawServer silent(NeverAnswer);
     JXLibCurl curl;
     curl.JXLibCurlInit("text/plain", false, false, nullptr);
     curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, 1);
@@ -374,7 +335,7 @@ TEST(JXLibCurl, SilentPeerIsAbandonedAndHandleStaysUsable) {
 TEST(JXLibCurl, OptionsSetBeforeTheFirstInitSurviveEveryInit) {
     TempDir dir;
     TestServer unknownCa(MakeTestCertificates(dir.Path()));
-    RawListener silent;
+    RawServer silent(NeverAnswer);
     JXLibCurl curl;
     // Long enough for a TLS handshake on a loaded machine or under a sanitizer, so only the
     // silent peer times out.
@@ -392,8 +353,10 @@ TEST(JXLibCurl, OptionsSetBeforeTheFirstInitSurviveEveryInit) {
 }
 
 TEST(JXLibCurl, PeerResettingMidBodyIsAFailureNotASignal) {
-    RawListener peer;
-    peer.ResetAfterFirstRead();
+    RawServer peer([](int fd, int) {  // reads the head, then resets the connection
+        RawServer::ReadRequestHead(fd);
+        RawServer::ResetOnClose(fd);
+    });
     JXLibCurl curl;
     curl.JXLibCurlInit("application/octet-stream", false, false, nullptr);
     ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
