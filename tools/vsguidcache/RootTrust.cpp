@@ -39,8 +39,14 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory == "/" ? "/" + name : directory + "/" + name;
 }
 
-std::string OwnedByOther(const std::string& path, const struct stat& info) {
-    return path + " is owned by uid " + std::to_string(info.st_uid) + ", not by root";
+// Root is trusted always, and `trusted` too (root itself for the tool).
+bool TrustedOwner(const struct stat& info, uid_t trusted) {
+    return info.st_uid == 0 || info.st_uid == trusted;
+}
+
+std::string OwnedByOther(const std::string& path, const struct stat& info, uid_t trusted) {
+    return path + " is owned by uid " + std::to_string(info.st_uid) + ", not by " +
+           (trusted == 0 ? std::string("root") : "uid " + std::to_string(trusted));
 }
 
 std::string WritableByOthers(const std::string& path, const struct stat& info) {
@@ -55,7 +61,7 @@ std::string WritableByOthers(const std::string& path, const struct stat& info) {
 // exist yet stands for the nearest parent that does, since whoever may write there may create
 // it; a link is refused, as whoever placed it chose what it names. `stickyKeeps`: a sticky
 // directory counts as root's, as it keeps others from replacing root's files in it.
-std::string Untrusted(std::string path, bool stickyKeeps = false) {
+std::string Untrusted(std::string path, uid_t trusted, bool stickyKeeps = false) {
     struct stat info {};
     while (::lstat(path.c_str(), &info) != 0) {
         const int error = errno;
@@ -67,8 +73,8 @@ std::string Untrusted(std::string path, bool stickyKeeps = false) {
     if (S_ISLNK(info.st_mode)) {
         return path + " is a symbolic link";
     }
-    if (info.st_uid != 0) {
-        return OwnedByOther(path, info);
+    if (!TrustedOwner(info, trusted)) {
+        return OwnedByOther(path, info, trusted);
     }
     const bool kept = stickyKeeps && (info.st_mode & S_ISVTX) != 0;
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !kept) {
@@ -104,14 +110,14 @@ bool MakeAbsolute(std::string& path) {
 // is root's alone in a directory of root's that only root may write, or in a sticky one of
 // root's when the entry is there and root's (the sticky bit keeps others from renaming it).
 std::string UntrustedLookup(const std::string& directory, const struct stat& info,
-                            const std::string& entry, const struct stat* found) {
+                            const std::string& entry, const struct stat* found, uid_t trusted) {
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         return {};
     }
     if ((info.st_mode & S_ISVTX) == 0 || found == nullptr) {
         return WritableByOthers(directory, info);
     }
-    return found->st_uid == 0 ? std::string() : OwnedByOther(entry, *found);
+    return TrustedOwner(*found, trusted) ? std::string() : OwnedByOther(entry, *found, trusted);
 }
 
 // Puts the target of the link at `path` before the names still to walk, as the kernel goes on
@@ -134,13 +140,13 @@ std::string FollowLink(const std::string& path, int links, std::deque<std::strin
 // Resolves the directory `path` from "/" into `resolved` as the kernel does, link by link,
 // and says why root must not rely on where it leads (see the note at the top), or empty.
 // A name missing on the way ends the walk: `resolved` is then the path with the rest unresolved.
-std::string UntrustedWay(const std::string& path, std::string& resolved) {
+std::string UntrustedWay(const std::string& path, uid_t trusted, std::string& resolved) {
     std::string at = "/";
     std::deque<std::string> pending = Components(path);
     struct stat here {};
-    if (::lstat("/", &here) != 0 || here.st_uid != 0) {
-        return here.st_uid != 0 ? OwnedByOther("/", here)
-                                : "/: " + std::string(std::strerror(errno));
+    if (::lstat("/", &here) != 0 || !TrustedOwner(here, trusted)) {
+        return !TrustedOwner(here, trusted) ? OwnedByOther("/", here, trusted)
+                                            : "/: " + std::string(std::strerror(errno));
     }
     for (int links = 0; !pending.empty();) {
         const std::string name = pending.front();
@@ -161,7 +167,7 @@ std::string UntrustedWay(const std::string& path, std::string& resolved) {
         if (!found && errno != ENOENT) {
             return next + ": " + std::strerror(errno);
         }
-        if (std::string reason = UntrustedLookup(at, here, next, found ? &entry : nullptr);
+        if (std::string reason = UntrustedLookup(at, here, next, found ? &entry : nullptr, trusted);
             !reason.empty() || !found) {
             resolved = next;
             for (const auto& rest : pending) {
@@ -175,8 +181,8 @@ std::string UntrustedWay(const std::string& path, std::string& resolved) {
             }
             continue;
         }
-        if (entry.st_uid != 0) {
-            return OwnedByOther(next, entry);
+        if (!TrustedOwner(entry, trusted)) {
+            return OwnedByOther(next, entry, trusted);
         }
         at = next;
         here = entry;
@@ -188,17 +194,18 @@ std::string UntrustedWay(const std::string& path, std::string& resolved) {
 // `path` and the way to it: every lookup on the way to its directory, that directory (a
 // sticky one counts as root's when `stickyKeeps`) and the entry itself, which must be no link.
 // `resolved` names the entry in its resolved directory, which is what root may then use.
-std::string UntrustedPath(std::string path, bool stickyKeeps, std::string& resolved) {
+std::string UntrustedPath(std::string path, bool stickyKeeps, uid_t trusted,
+                          std::string& resolved) {
     if (!MakeAbsolute(path)) {
         return "the working directory: " + std::string(std::strerror(errno));
     }
     std::string directory;
-    std::string reason = UntrustedWay(Parent(path), directory);
+    std::string reason = UntrustedWay(Parent(path), trusted, directory);
     resolved = Join(directory, std::filesystem::path(path).filename());
     if (reason.empty()) {
-        reason = Untrusted(directory, stickyKeeps);
+        reason = Untrusted(directory, trusted, stickyKeeps);
     }
-    return reason.empty() ? Untrusted(resolved) : reason;
+    return reason.empty() ? Untrusted(resolved, trusted) : reason;
 }
 
 }  // namespace
@@ -206,26 +213,31 @@ std::string UntrustedPath(std::string path, bool stickyKeeps, std::string& resol
 // The file the platform reads, and the directory that holds it: the platform reads the file
 // again at every call, so whoever may replace it between reads counts as able to change it.
 std::string UntrustedConfiguration(std::string& resolved) {
-    return UntrustedPath(ConfigPath(), true, resolved);
+    return UntrustedPath(ConfigPath(), true, 0, resolved);
 }
 
 // The log opens its file by name, refusing only a link as the last component, so the way to it
 // is what keeps root's appends where they were meant to go.
 std::string UntrustedLogFile(const std::string& path, std::string& resolved) {
-    const std::string reason = UntrustedPath(path, true, resolved);
+    const std::string reason = UntrustedPath(path, true, 0, resolved);
     return reason.empty() ? reason : "the log file TQDEBUG_FILE names: " + reason;
 }
 
 // The cache directory, the job-results directory that holds it and the way to them; a user
 // who could write the latter could put a link to any directory in the cache's place.
 std::string UntrustedDirectory(const CacheLocation& where) {
+    return UntrustedDirectory(where, 0);
+}
+
+std::string UntrustedDirectory(const CacheLocation& where, uid_t trusted) {
     if (where.directory.empty()) {
         return {};  // no cache here: every command says so, and touches nothing
     }
     std::string machine;
-    const std::string reason = UntrustedPath(Parent(where.directory), true, machine);
+    const std::string reason = UntrustedPath(Parent(where.directory), true, trusted, machine);
     return reason.empty()
-               ? Untrusted(Join(machine, std::filesystem::path(where.directory).filename()))
+               ? Untrusted(Join(machine, std::filesystem::path(where.directory).filename()),
+                           trusted)
                : reason;
 }
 

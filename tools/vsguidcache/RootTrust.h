@@ -2,6 +2,8 @@
 // directory, and on every folder and link on the way to each from "/".
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "CacheView.h"
@@ -19,5 +21,8 @@ std::string UntrustedLogFile(const std::string& path, std::string& resolved);
 
 // Why root must not act on the cache directory of `where`, or empty (also when there is none).
 std::string UntrustedDirectory(const CacheLocation& where);
+// The same walk with `trusted` counted as root is (root stays trusted): the tool passes 0, a
+// test its own uid.
+std::string UntrustedDirectory(const CacheLocation& where, uid_t trusted);
 
 }  // namespace vsguidcache
