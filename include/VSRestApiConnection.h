@@ -283,8 +283,7 @@ protected:
     /// @}
 
 private:
-    class HeaderScope;
-    class BodyLoanScope;
+    class RequestFrame;  // what one request sets up for a request nested in it
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
     bool ApplyTransportPolicy();

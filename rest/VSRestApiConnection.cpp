@@ -71,7 +71,8 @@ constexpr StringPolicy kStringPolicy[] = {
 };
 
 // Which connection, if any, the calling thread watches for nested requests while its header
-// hooks run, and how many requests the hooks made on it (RunHeaderHooks).
+// hooks run, and how many requests the hooks made on it (RunHeaderHooks watches, RequestFrame
+// counts).
 struct NestWatch {
     const void* connection = nullptr;
     unsigned entries = 0;
@@ -80,47 +81,54 @@ thread_local NestWatch t_nestWatch;
 
 }  // namespace
 
-// The header lines of one request. A request issued from inside another's hooks (a lazy login
-// in addLoginCurlHeaders) sets the outer request's lines aside and puts them back when it ends,
-// where the transport has a header stack; without one, the outer request runs its hooks again
-// (RunHeaderHooks). Either way each request goes out with exactly the lines its own hooks
-// appended.
-class CVSRestApiConnection::HeaderScope {
+// One request's nesting state, set up and undone in one place. A request may be issued from
+// inside another's hooks (a lazy login in addLoginCurlHeaders); it runs the whole path itself,
+// with its own secret marking, header lines and body loan, and the outer request must find its
+// own again whichever way the inner one returns. The frame opens right after the connected
+// check and its destructor undoes in reverse what it set up. Without a header stack the outer
+// request's lines cannot be set aside, so RunHeaderHooks runs its hooks again, told of the
+// nesting by the frame. Its state lives in the members derived clients were compiled against
+// (m_nRequestDepth, m_bSecretExchange), so the connection's layout is untouched. What can throw
+// (the client's isSecretRequest, setting the lines aside) comes before any state is changed.
+class CVSRestApiConnection::RequestFrame {
 public:
-    HeaderScope(JXLibCurl& curl, int& depth)
-        : m_curl(curl), m_depth(depth), m_bSetAside(depth > 0 && vsrest::PushHeaders(curl)) {
-        ++m_depth;
-    }
-    ~HeaderScope() {
-        if (m_bSetAside) {
-            vsrest::PopHeaders(m_curl);
+    RequestFrame(CVSRestApiConnection& conn, bool secret)
+        : m_conn(conn),
+          m_bOuterSecret(conn.m_bSecretExchange),
+          m_bSetAside(conn.m_nRequestDepth > 0 && vsrest::PushHeaders(*conn.m_pCurl)) {
+        if (t_nestWatch.connection == &conn) {
+            ++t_nestWatch.entries;  // a request from this connection's own header hooks
         }
-        --m_depth;
+        conn.m_bSecretExchange = secret;
+        ++conn.m_nRequestDepth;
     }
-    HeaderScope(const HeaderScope&) = delete;
-    HeaderScope& operator=(const HeaderScope&) = delete;
+    ~RequestFrame() {
+        if (m_bLent) {
+            vsrest::EndBodyLoan(*m_conn.m_pCurl);
+        }
+        if (m_bSetAside) {
+            vsrest::PopHeaders(*m_conn.m_pCurl);
+        }
+        --m_conn.m_nRequestDepth;
+        m_conn.m_bSecretExchange = m_bOuterSecret;
+    }
+    RequestFrame(const RequestFrame&) = delete;
+    RequestFrame& operator=(const RequestFrame&) = delete;
+
+    // Lends the body that recvResp took over back to the transport, so that the hooks after it
+    // still read it through GetHttpResponse, until the request returns: past that point the
+    // string is the caller's to change or destroy. Only the request path lends, so a client's
+    // own sendReq that calls recvResp lends nothing.
+    void LendBody(const std::string& body) {
+        vsrest::LendBody(*m_conn.m_pCurl, body);
+        m_bLent = true;
+    }
 
 private:
-    JXLibCurl& m_curl;
-    int& m_depth;
+    CVSRestApiConnection& m_conn;
+    const bool m_bOuterSecret;
     const bool m_bSetAside;
-};
-
-// Lends the body that recvResp took over back to the transport, so that the hooks after it
-// still read it through GetHttpResponse, and ends the loan when the request returns: past that
-// point the string is the caller's to change or destroy. Only the request path that made the
-// loan ends it, so a client's own sendReq that calls recvResp lends nothing.
-class CVSRestApiConnection::BodyLoanScope {
-public:
-    BodyLoanScope(JXLibCurl& curl, const std::string& body) : m_curl(curl) {
-        vsrest::LendBody(m_curl, body);
-    }
-    ~BodyLoanScope() { vsrest::EndBodyLoan(m_curl); }
-    BodyLoanScope(const BodyLoanScope&) = delete;
-    BodyLoanScope& operator=(const BodyLoanScope&) = delete;
-
-private:
-    JXLibCurl& m_curl;
+    bool m_bLent = false;
 };
 
 VSRestApiRequestOptions::~VSRestApiRequestOptions() = default;
@@ -273,19 +281,9 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         vsrest::RecordFailure(*m_pCurl, this, kNotConnected);  // no exchange: status 0
         return false;
     }
-    if (t_nestWatch.connection == this) {
-        ++t_nestWatch.entries;  // a request from this connection's own header hooks
-    }
-    // Restored on every way out, so an outer request keeps its own marking after a nested one.
-    struct SecretScope {
-        bool& flag;
-        const bool outer;
-        ~SecretScope() { flag = outer; }
-    } const secretScope{m_bSecretExchange, m_bSecretExchange};
-    m_bSecretExchange = isSecretRequest(verb, resource, options);
+    RequestFrame frame(*this, isSecretRequest(verb, resource, options));
     std::string url;
     computeUrl(m_strServer, resource, options, url);
-    const HeaderScope headerScope(*m_pCurl, m_nRequestDepth);
     if (!RunHeaderHooks(verb, resource, body, options)) {
         return false;
     }
@@ -294,7 +292,7 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     const bool sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(
         verb, url.c_str(), body.data(), body.size(), false, false, nullptr));
     recvResp(response);  // takes the body over without a copy where the transport can
-    const BodyLoanScope bodyLoan(*m_pCurl, response);
+    frame.LendBody(response);
     if (!sent) {
         LogError(verb, url, body, response);
         return false;
