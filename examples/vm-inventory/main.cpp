@@ -278,9 +278,10 @@ int main(int argc, char** argv) {
     JXLibCurl::EnableConnectionPool();
     // The transport writes its trace at the log's lowest level, so showing the log is enough.
     s.verbose = s.verbose || s.trace;
-    // The library's log is for diagnosis; a person sees one clear message unless they ask.
+    // The library's log is for diagnosis; a person sees one clear message unless they ask (a
+    // log file, when one is named, keeps the records either way).
     if (!s.verbose) {
-        TqDebugSetSink([](const TqDebugRecord&) {});
+        TqDebug::SetSinkLevel(TqDebug::kStderrSink, TqDebug::kSilent);
     }
     std::string report;
     try {

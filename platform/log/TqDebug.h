@@ -1,6 +1,7 @@
 /// @file TqDebug.h
-/// @brief The agent's debug log (TqDebug), the record a sink receives, the sink a host installs
-/// (TqDebugSetSink) and the masking every record goes through (TqDebugMaskSecrets).
+/// @brief The agent's debug log (TqDebug) and its sinks, the record a sink receives, the one sink
+/// a test installs in place of all (TqDebugSetSink) and the masking every record goes through
+/// (TqDebugMaskSecrets).
 #pragma once
 
 #include <cstdarg>
@@ -11,6 +12,30 @@
 
 /// Opaque: a null instance selects the process-wide destination described at TqDebug.
 class TqDebugFileInstance;
+
+/// One call of TqDebug::Error or TqDebug::DebugLvl, as a sink receives it.
+struct VSPLATFORM_EXPORT TqDebugRecord {
+    /// Which call made the record.
+    enum Kind {
+        Error,  ///< TqDebug::Error
+        Debug,  ///< TqDebug::DebugLvl
+    };
+    /// Error for TqDebug::Error, Debug for TqDebug::DebugLvl.
+    Kind kind;
+    /// The DebugLvl level; -1 for Error records.
+    int level;
+    /// The caller's function label as given; empty for a null one.
+    std::string function;
+    /// The message as formatted and masked for the file: no stamp, ids, level tag, label or
+    /// line break.
+    std::string message;
+};
+
+/// A destination a host adds (TqDebug::AddSink) or installs in place of all others
+/// (TqDebugSetSink). It is called on the logging thread, once per record it takes, with no lock
+/// of the log held. What it throws stays in the log (see TqDebug's "where records go"); a
+/// thread's cancellation unwinds on.
+using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 
 /// TqDebug: the agent's debug log.
 ///
@@ -25,9 +50,9 @@ class TqDebugFileInstance;
 ///     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] ERROR   <function>: <message>
 ///     2026-12-08 01:02:03.123456 [pid 1234 tid 1235] DEBUG-2 <function>: <message>
 /// @endverbatim
-/// Error records are always written; DebugLvl records only when their level is at or below the
-/// threshold. The message is written as formatted (a format may put a body on its own line),
-/// and every record ends with a line break.
+/// Error records are written to every sink that is not silent; DebugLvl records only where their
+/// level is at or below the sink's. The message is written as formatted (a format may put a body on
+/// its own line), and every record ends with a line break.
 ///
 /// Settings, read once per process on first use (with secure_getenv: a set-user-ID or
 /// set-group-ID program ignores them and keeps the defaults):
@@ -35,30 +60,43 @@ class TqDebugFileInstance;
 ///     TQDEBUG_FILE   append records to this file instead of stderr
 ///     TQDEBUG_LEVEL  threshold for DebugLvl records (default 0)
 /// @endverbatim
-/// A filtered-out record costs one comparison: nothing is formatted.
+/// A record that no sink takes costs one comparison: nothing is formatted.
 /// TQDEBUG_FILE must name a regular file that neither group nor others may write. A symbolic
 /// link (as the last component of the path), a FIFO, a device, a directory, a file group or
 /// others may write, or one that cannot be opened is not used: one line on stderr says why, and
-/// records go to stderr. The log opens the file without waiting (a FIFO with no reader does not
-/// block) and creates a missing one with mode 0600 (less the umask); for a group to read the log,
-/// create the file 0640 beforehand.
+/// records go to stderr (nowhere, when the host has silenced standard error). The log opens the
+/// file without waiting (a FIFO with no reader does not block) and creates a missing one with mode
+/// 0600 (less the umask); for a group to read the log, create the file 0640 beforehand.
 ///
-/// A record that cannot be made (no memory to format, mask or copy it for a sink) or delivered
-/// (the sink threw) is dropped, never written unmasked, and the call returns as usual. The
-/// first drop in a process writes one line on stderr saying why; later ones are counted, and
-/// at a normal exit one more line gives the number dropped when it is more than one.
+/// Where records go: the log hands each record to its sinks, each with a level of its own. A
+/// sink takes Error records and the DebugLvl records at or below its level; at kSilent it takes
+/// nothing. Two sinks are there from the start:
+///  - kFileSink, the file TQDEBUG_FILE names, at TQDEBUG_LEVEL's threshold, when it is used;
+///  - kStderrSink, standard error, at the threshold when no file is used, else at kSilent.
+/// A level a host sets (SetSinkLevel) stays whatever the settings say; a program that shows
+/// the log on standard error only when asked sets kStderrSink to kSilent and leaves the file
+/// alone. A host adds sinks of its own (AddSink), which receive a TqDebugRecord: the record is
+/// formatted and masked once, and every sink gets the same message.
 ///
-/// Safe across fork: fork waits for a record being written or a sink being swapped, so a child
-/// forked while other threads log can log at once.
+/// A sink that fails (the file or standard error not written, a host's sink that throws) is
+/// isolated: the other sinks still get the record, the call that logged returns as usual, and
+/// the failing sink keeps receiving records. Its failures are counted (SinkFailures); the
+/// first failure of the file or of a host's sink writes one line on standard error, and at a
+/// normal exit one more line gives the number of sink failures when it is more than one.
+/// A record that cannot be made (no memory to format, mask or copy it for a sink) is dropped,
+/// never written unmasked: the first drop in a process writes one line on standard error
+/// saying why; later ones are counted, and at a normal exit one more line gives the number
+/// dropped when it is more than one. TqDebugSetSink installs one sink in place of all of them
+/// (tests and simple hosts): when that one throws, the record is dropped the same way.
+///
+/// Safe across fork: fork waits for a record being written or the sinks being changed, so a
+/// child forked while other threads log can log at once.
 ///
 /// Every record is passed through TqDebugMaskSecrets before it is written or handed to a sink,
 /// so no log line carries a password, token or session cookie; records handed over with
 /// ErrorMasked or DebugLvlMasked were masked by their caller with the same masker and are not
 /// masked again. The library masks every line it writes itself, so a platform that replaces
 /// this log keeps no secret of the library's out of it by masking or by not masking.
-///
-/// A host that routes records elsewhere (and tests) can install a sink. The sink receives every
-/// call, unfiltered, in place of the default destination.
 class VSPLATFORM_EXPORT TqDebug {
 public:
     /// A log object writing to `instance`'s destination; null selects the process-wide one.
@@ -93,33 +131,34 @@ public:
     void DebugLvlMasked(const char* function, int level, const char* message);
     /// @}
 
+    /// @name Beyond the interface: the sinks, process-wide (see "where records go" above)
+    /// A program built for any platform finds them at compile time, as members of this class.
+    /// @{
+
+    /// Names a sink; 0 names none.
+    using SinkId = unsigned;
+    /// The file TQDEBUG_FILE names.
+    static constexpr SinkId kFileSink = 1;
+    /// Standard error.
+    static constexpr SinkId kStderrSink = 2;
+    /// The level of a sink that takes nothing, not even Error records.
+    static constexpr int kSilent = -2;
+
+    /// Adds `sink`, taking Error records and the DebugLvl records at or below `level`; returns
+    /// its id, or 0 for an empty function. Throws std::bad_alloc without memory for it.
+    static SinkId AddSink(TqDebugSink sink, int level);
+    /// Removes a sink added with AddSink, or sets kFileSink or kStderrSink to kSilent; false
+    /// when `id` names no sink. A record being handed to it may still reach it.
+    static bool RemoveSink(SinkId id);
+    /// Sets a sink's level (below kSilent: kSilent); false when `id` names no sink.
+    static bool SetSinkLevel(SinkId id, int level);
+    /// How often the sink failed (a write that did not go through, a throw); 0 for no sink.
+    static unsigned long SinkFailures(SinkId id);
+    /// @}
+
 private:
     [[maybe_unused]] TqDebugFileInstance* m_pInstance;  // not owned
 };
-
-/// One call of TqDebug::Error or TqDebug::DebugLvl, as a sink receives it.
-struct VSPLATFORM_EXPORT TqDebugRecord {
-    /// Which call made the record.
-    enum Kind {
-        Error,  ///< TqDebug::Error
-        Debug,  ///< TqDebug::DebugLvl
-    };
-    /// Error for TqDebug::Error, Debug for TqDebug::DebugLvl.
-    Kind kind;
-    /// The DebugLvl level; -1 for Error records.
-    int level;
-    /// The caller's function label as given; empty for a null one.
-    std::string function;
-    /// The message as formatted and masked for the file: no stamp, ids, level tag, label or
-    /// line break.
-    std::string message;
-};
-
-/// A destination a host installs in place of the file or stderr (see TqDebugSetSink). It is
-/// called on the logging thread, once per call, with no lock of the log held. What it throws
-/// stays in the log (the record counts as dropped, see TqDebug); a thread's cancellation
-/// unwinds on.
-using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 
 /// Replaces, in place, the value of everything in `text` that is shaped like a secret with
 /// `***`, leaving the rest as it was, the text after a value included:
@@ -166,7 +205,7 @@ using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 /// everywhere, so the key of a harmless pair is masked too (`{"key":"***","value":"json"}`).
 VSPLATFORM_EXPORT void TqDebugMaskSecrets(std::string& text);
 
-/// Installs `sink`, process-wide, in place of the file or stderr: it receives every call,
-/// unfiltered by TQDEBUG_LEVEL. An empty function restores the default destination. Returns the
-/// sink installed before, or an empty function.
+/// Installs `sink`, process-wide, in place of every other sink (see TqDebug): it receives every
+/// call, unfiltered by any level. An empty function restores the others. Returns the sink
+/// installed before this way, or an empty function.
 VSPLATFORM_EXPORT TqDebugSink TqDebugSetSink(TqDebugSink sink);

@@ -1,5 +1,6 @@
 // Logs through TqDebug in one of a few ways, so tests can check the default destination with
-// the environment they choose. Usage: tqdebug_probe basic|threads|filtered|fork|long|failing
+// the environment they choose.
+// Usage: tqdebug_probe basic|threads|filtered|fork|long|failing|quiet
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,21 @@ void Failing(TqDebug& log) {
     g_bNoMemory = false;
     TqDebugSetSink(TqDebugSink());
     log.Error(kLabel, "survived");
+    // Beside standard error, a host's sink that throws is isolated: standard error and the
+    // sink after it still get every record, and its failures are counted.
+    const TqDebug::SinkId thrower =
+        TqDebug::AddSink([](const TqDebugRecord&) { throw std::runtime_error("sink failed"); }, 0);
+    TqDebug::AddSink(
+        [](const TqDebugRecord& record) {
+            std::fprintf(stderr, "next: %s\n", record.message.c_str());
+        },
+        0);
+    log.Error(kLabel, "beside a throwing sink");
+    log.DebugLvl(kLabel, 0, "again");
+    g_bNoMemory = true;
+    log.Error(kLabel, "written, but its copy for the sinks needs memory");
+    g_bNoMemory = false;
+    std::fprintf(stderr, "failures: %lu\n", TqDebug::SinkFailures(thrower));
 }
 
 }  // namespace
@@ -151,6 +167,9 @@ int main(int argc, char** argv) {
         Long(log);
     } else if (std::strcmp(mode, "failing") == 0) {
         Failing(log);
+    } else if (std::strcmp(mode, "quiet") == 0) {  // a program that shows no log unless asked
+        TqDebug::SetSinkLevel(TqDebug::kStderrSink, TqDebug::kSilent);
+        Basic(log);
     } else {
         Basic(log);
     }

@@ -73,6 +73,23 @@ TEST(TqDebugSink, ReceivesEveryCallUnfilteredAndRestores) {
     EXPECT_EQ(calls, 1);
 }
 
+// A host's sink takes what its level takes, beside the others, until it is removed.
+TEST(TqDebugSink, AddedSinksTakeWhatTheirLevelTakes) {
+    TqDebug log(nullptr);
+    std::vector<std::string> got;
+    const TqDebug::SinkId id =
+        TqDebug::AddSink([&got](const TqDebugRecord& record) { got.push_back(record.message); }, 1);
+    log.DebugLvl("f()", 2, "two");
+    log.DebugLvl("f()", 1, "one");
+    log.Error("f()", "error");
+    ASSERT_TRUE(TqDebug::SetSinkLevel(id, TqDebug::kSilent));
+    log.Error("f()", "silenced");
+    EXPECT_TRUE(TqDebug::RemoveSink(id));
+    EXPECT_FALSE(TqDebug::RemoveSink(id));
+    EXPECT_FALSE(TqDebug::SetSinkLevel(id, 0));
+    EXPECT_THAT(got, ElementsAre("one", "error"));
+}
+
 TEST(TqDebugSink, LongMessagesAreFormattedWhole) {
     LogCapture capture;
     TqDebug log(nullptr);
@@ -205,13 +222,14 @@ TEST(TqDebugDestination, RecordsLongerThanAnyBeforeAreWrittenWholeAndMasked) {
     }
 }
 
-// No memory to mask a record or to copy it for the sink, or a sink that throws: the record is
-// dropped, never written unmasked, the caller goes on, and the log says so once and counts.
+// No memory to mask a record or to copy it for a sink, or a sink that throws: the record is
+// dropped where it cannot be made or has no other sink, never written unmasked; beside other
+// sinks, a throwing one is isolated. The caller goes on, and the log says so once and counts.
 TEST(TqDebugDestination, RecordsThatCannotBeMadeOrDeliveredAreDroppedAndCounted) {
     int status = 0;
     const auto lines = Lines(RunProbe("", "failing", &status));
     EXPECT_EQ(status, 0);
-    ASSERT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 14u);
     EXPECT_EQ(lines[0],
               "TqDebug: a record was dropped (no memory for it); further drops are "
               "counted, and their number is written at exit");
@@ -219,5 +237,31 @@ TEST(TqDebugDestination, RecordsThatCannotBeMadeOrDeliveredAreDroppedAndCounted)
     EXPECT_THAT(lines[2], HasSubstr("ERROR   int main(int, char**): token=*** again"));
     EXPECT_EQ(lines[3], "sink: kept");
     EXPECT_THAT(lines[4], HasSubstr("ERROR   int main(int, char**): survived"));
-    EXPECT_EQ(lines[5], "TqDebug: 5 records were dropped");
+    EXPECT_THAT(lines[5], HasSubstr("ERROR   int main(int, char**): beside a throwing sink"));
+    EXPECT_EQ(lines[6],
+              "TqDebug: sink 3 failed (it threw); it keeps its records, its failures are "
+              "counted, and their number is written at exit");
+    EXPECT_EQ(lines[7], "next: beside a throwing sink");
+    EXPECT_THAT(lines[8], HasSubstr("DEBUG-0 int main(int, char**): again"));
+    EXPECT_EQ(lines[9], "next: again");
+    EXPECT_THAT(lines[10], HasSubstr("ERROR   int main(int, char**): written, but its copy"));
+    EXPECT_EQ(lines[11], "failures: 2");
+    EXPECT_EQ(lines[12], "TqDebug: 6 records were dropped");
+    EXPECT_EQ(lines[13], "TqDebug: sinks failed 2 times");
+}
+
+// A program that silences standard error leaves the file alone: records go to the file when one
+// is used and nowhere otherwise, and a refused file says where its records went.
+TEST(TqDebugDestination, SilencedStderrLeavesTheFile) {
+    TempDir dir;
+    const std::string file = dir.File("agent.log"), shared = dir.File("shared");
+    std::fclose(std::fopen(shared.c_str(), "w"));
+    ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
+    int status = 0;
+    EXPECT_EQ(RunProbe("TQDEBUG_FILE=" + file, "quiet", &status), "");
+    EXPECT_EQ(Lines(ReadFileText(file)).size(), 2u);
+    EXPECT_EQ(RunProbe("", "quiet", &status), "");
+    EXPECT_EQ(RunProbe("TQDEBUG_FILE=" + shared, "quiet", &status),
+              "TqDebug: TQDEBUG_FILE " + shared +
+                  " is not used (group or others may write it); no record is written\n");
 }
