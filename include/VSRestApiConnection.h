@@ -218,7 +218,7 @@ protected:
     /// LogRequest (only for a non-empty body) and LogResponse write at level 2, or 0 after
     /// enableDebug(); LogError writes up to three Error lines whatever the level, with the
     /// request and response bodies, which reach standard error by default. To route them
-    /// elsewhere install a sink (TqDebugSetSink); to quiet or shorten them override LogError
+    /// elsewhere give the platform's log a sink; to quiet or shorten them override LogError
     /// (calling the base for the first line only, say). The library masks secrets in every line
     /// it writes before the platform's log sees it (a platform log that writes records as given
     /// shows no password, token or cookie it recognises), and a request marked by
