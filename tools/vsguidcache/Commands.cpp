@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "CacheFiles.h"
+#include "CacheStore.h"
 #include "CacheView.h"
 #include "ConfigFile.h"
 #include "ExitCodes.h"
-#include "JXVMGuidCache.h"
 #include "RootTrust.h"
 #include "ToolOutput.h"
 
@@ -72,31 +72,40 @@ std::string BrokenRule(const Options& o) {
     return vsgc::RecordFault(o.first, o.second, o.third);
 }
 
-// Everything but the read-only commands needs a live cache object.
-int WithCache(const Options& o,
-              const std::function<int(JXVMGuidCache&, const CacheLocation&)>& work) {
+using CacheWork = std::function<int(const CacheLocation&)>;
+
+// A command that changes the cache acts on `where`, as located once, through the cache's own
+// store as a cache object would: the directory made ready as Init makes it (created at its
+// first use), and, as every cache user ends, the sweep of expired records.
+int InCache(const Options& o, const CacheLocation& where, const CacheWork& work) {
+    if (where.expiry == 0) {
+        return SwitchedOff();
+    }
+    if (!vsgc::OpenDirectory(where, o.dirName)) {
+        return NoJobResults(where);
+    }
+    const int status = work(where);
+    vsgc::SweepDirectory(where.directory, where.expiry);
+    return status;
+}
+
+int WithCache(const Options& o, const CacheWork& work) {
     CacheLocation where;
     if (const int refused = Locate(o, where)) {
         return refused;
     }
-    if (where.expiry == 0) {
-        return SwitchedOff();
-    }
-    JXVMGuidCache cache(o.dirName);
-    if (!cache.Init()) {
-        return NoJobResults(where);
-    }
-    return work(cache, where);
+    return InCache(o, where, work);
 }
 
-// A lookup that failed either found no record or could not read one; the library says which
+// A lookup that failed either found no record or could not read one; the store says which
 // only in its log, so the tool reads the file as a lookup does to tell the operator. 0 for no
 // record (none there, or one a lookup does not answer from), else the read's errno.
 int UnreadRecord(const CacheLocation& where, const std::string& key) {
+    std::string path;
     std::string record;
-    const int error = vsgc::IsSafeName(key) ? vsgc::ReadBoundedPosix(where.directory + "/" + key,
-                                                                     vsgc::kMaxRecordSize, record)
-                                            : 0;
+    const int error = vsgc::KeyPath(where.directory, key, path)
+                          ? vsgc::ReadBoundedPosix(path, vsgc::kMaxRecordSize, record)
+                          : 0;
     return vsgc::IsNoRecord(error) ? 0 : error;
 }
 
@@ -140,9 +149,9 @@ int List(const Options& o) {
 }
 
 int Get(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation& where) {
+    return WithCache(o, [&](const CacheLocation& where) {
         std::string first, second, third;
-        if (!cache.LookupGuidCache(o.key, first, second, third)) {
+        if (!vsgc::LookupRecord(where.directory, where.expiry, o.key, first, second, third)) {
             if (const int error = UnreadRecord(where, o.key)) {
                 return Fail(kUnreadable, "cannot read the record under '" + o.key + "' (" +
                                              where.directory + "/" + o.key +
@@ -167,8 +176,8 @@ int Get(const Options& o) {
 }
 
 int Put(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
-        if (!cache.CacheGuid(o.key, o.first, o.second, o.third)) {
+    return WithCache(o, [&](const CacheLocation& where) {
+        if (!vsgc::StoreRecord(where.directory, where.expiry, o.key, o.first, o.second, o.third)) {
             const std::string rule = BrokenRule(o);
             return Fail(kRefused,
                         "record not stored: " +
@@ -180,8 +189,8 @@ int Put(const Options& o) {
 }
 
 int Invalidate(const Options& o) {
-    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
-        if (!cache.InvalidateGuidFromCache(o.key)) {
+    return WithCache(o, [&](const CacheLocation& where) {
+        if (!vsgc::InvalidateRecord(where.directory, where.expiry, o.key)) {
             // Refused for the key, or the record stays (a directory this user may not change).
             return Fail(kRefused, vsgc::IsSafeName(o.key)
                                       ? "the record under '" + o.key + "' could not be removed"
@@ -212,8 +221,8 @@ int Sweep(const Options& o) {
         PrintEntries(o.json, where, going, "wouldRemove");
         return kOk;
     }
-    return WithCache(o, [&](JXVMGuidCache& cache, const CacheLocation&) {
-        if (!cache.CleanupGuidCache()) {
+    return InCache(o, where, [&](const CacheLocation&) {
+        if (!vsgc::SweepDirectory(where.directory, where.expiry)) {
             return Fail(kRefused, "the sweep could not list the cache directory");
         }
         std::vector<CacheEntry> removed;

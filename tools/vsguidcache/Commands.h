@@ -1,6 +1,8 @@
 // The tool's commands, each given the parsed command line and returning the exit status.
-// list and sweep --dry-run only read. get, put, invalidate and sweep go through JXVMGuidCache,
-// and like every cache user they end with its sweep of expired records.
+// list and sweep --dry-run only read. get, put, invalidate and sweep act through the cache's own
+// store (CacheStore.h), on the directory and with the expiry the command located and root's
+// checks judged, with no cache object and no second reading of the configuration; like every
+// cache user they end with the store's sweep of expired records.
 #pragma once
 
 #include <string>

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <type_traits>
 
 #include <CLI/CLI.hpp>
 
@@ -27,28 +28,28 @@
 #include "TqDebug.h"
 #include "VSSupportVersion.h"
 
-// A log sink is not among the calls every platform's log offers; a log without one writes where
-// its platform sends it, which the tool leaves alone. This stand-in is called only there: where
-// the platform declares TqDebugSetSink, a call with a lambda takes the platform's, since any
-// conversion of the argument beats a C variadic parameter.
-namespace without_sink {
-void TqDebugSetSink(...) {}
-}  // namespace without_sink
-
 namespace {
 
 using namespace vsguidcache;
 
+// Whether the platform's log sets a level per sink (ours does; the calls every platform's log
+// offers do not include it).
+template <typename Log, typename = void>
+struct HasSinkLevels : std::false_type {};
+template <typename Log>
+struct HasSinkLevels<Log, std::void_t<decltype(Log::SetSinkLevel(Log::kStderrSink, Log::kSilent))>>
+    : std::true_type {};
+
 // The library and the platform log what they looked for under their own function labels, for
-// whoever diagnoses the agent; an operator reads the tool's one line. With our platform's log,
-// their records go to the file TQDEBUG_FILE names (read as the log reads it), to standard error
-// with --verbose, and nowhere otherwise.
+// whoever diagnoses the agent; an operator reads the tool's one line. So standard error shows
+// their records only with --verbose; a log file keeps them either way. A log without levels per
+// sink writes where its platform sends it.
+template <typename Log = TqDebug>
 void RouteLibraryLog(bool verbose) {
-    const char* file = ::secure_getenv("TQDEBUG_FILE");
-    if (!verbose && (file == nullptr || *file == '\0')) {
-        using namespace without_sink;
-        // Generic, as a log without a sink has no record type either.
-        TqDebugSetSink([](const auto& /*record*/) {});
+    if constexpr (HasSinkLevels<Log>::value) {
+        if (!verbose) {
+            Log::SetSinkLevel(Log::kStderrSink, Log::kSilent);
+        }
     }
 }
 
@@ -112,6 +113,8 @@ int Run(int argc, char** argv) {
                                   "' is not a plain directory name (not empty, "
                                   "'.' or '..', no '/')");
     }
+    // The platform's configuration reader takes no path: the variable is the one way to tell it
+    // which file to read, and the tool's own judgement of the file reads it too (ConfigFile.h).
     if (!o.config.empty()) {
         ::setenv(kConfigVariable, o.config.c_str(), 1);
     }
@@ -124,7 +127,7 @@ int Run(int argc, char** argv) {
         if (!reason.empty()) {
             return Distrusted(reason);
         }
-        // Every read from here on, the library's included, takes the file that was checked.
+        // Every read from here on, the platform's included, takes the file that was checked.
         ::setenv(kConfigVariable, resolved.c_str(), 1);
     }
     if (list->parsed()) {
