@@ -7,9 +7,14 @@
 
 namespace tqlog {
 
+// Whether a write to `fd` can raise SIGPIPE: a pipe or a socket, whose reader may be gone.
+bool MayRaiseSigpipe(int fd);
+
 // Writes all `size` bytes, resuming after a signal; false when the descriptor takes no more
-// (the sink has failed: its caller counts it, and nothing is thrown or retried).
-bool WriteAll(int fd, const char* data, size_t size);
+// (the sink has failed: its caller counts it, and nothing is thrown or retried). With
+// `guardSigpipe`, a reader that is gone gives a failure instead of SIGPIPE, whose default
+// action would end the process that logged.
+bool WriteAll(int fd, const char* data, size_t size, bool guardSigpipe = true);
 
 struct LogSettings {
     int fileFd = -1;  // the file TQDEBUG_FILE names, open for the life of the process; -1: none

@@ -1,12 +1,15 @@
 #include "LogFile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 
@@ -14,9 +17,41 @@
 
 namespace tqlog {
 
-bool WriteAll(int fd, const char* data, size_t size) {
+namespace {
+
+// A write with SIGPIPE blocked on this thread; one it raised is taken back before the mask is
+// restored, so that neither the process nor a handler of the program's sees it. One that was
+// pending before stays pending.
+ssize_t WriteWithoutSigpipe(int fd, const char* data, size_t size) {
+    sigset_t pipe;
+    sigset_t outer;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe, &outer);
+    sigset_t pending;
+    const bool wasPending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    const ssize_t n = ::write(fd, data, size);
+    const int error = errno;
+    if (n < 0 && error == EPIPE && !wasPending) {
+        const struct timespec now {};
+        ::sigtimedwait(&pipe, nullptr, &now);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &outer, nullptr);
+    errno = error;
+    return n;
+}
+
+}  // namespace
+
+bool MayRaiseSigpipe(int fd) {
+    struct stat status;
+    return ::fstat(fd, &status) != 0 || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
+}
+
+bool WriteAll(int fd, const char* data, size_t size, bool guardSigpipe) {
     for (size_t left = size; left > 0;) {
-        const ssize_t n = ::write(fd, data, left);
+        const ssize_t n =
+            guardSigpipe ? WriteWithoutSigpipe(fd, data, left) : ::write(fd, data, left);
         if (n < 0 && errno == EINTR) {
             continue;
         }

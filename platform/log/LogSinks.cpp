@@ -98,12 +98,13 @@ struct Totals {
 // g_bLoaded says so; -1: not in use (no file named, or the file refused).
 struct StandardSink {
     int fd;
+    bool guardSigpipe;  // a pipe or a socket (set with fd)
     std::atomic<int> level;
     std::atomic<bool> levelSetByHost;
     std::atomic<unsigned long> failures;
 };
-StandardSink g_file{-1, {kSilent}, {false}, {0}};
-StandardSink g_stderr{STDERR_FILENO, {0}, {false}, {0}};
+StandardSink g_file{-1, false, {kSilent}, {false}, {0}};
+StandardSink g_stderr{STDERR_FILENO, true, {0}, {false}, {0}};
 
 StandardSink* Standard(TqDebug::SinkId id) {
     if (id == TqDebug::kFileSink) {
@@ -203,7 +204,8 @@ void EnsureLoaded() {
     const bool stderrTakes = !g_stderr.levelSetByHost.load() || g_stderr.level.load() > kSilent;
     const LogSettings settings = ReadLogSettings(stderrTakes);
     const int level = std::max(settings.level, -1);  // a level never silences Error records
-    g_file.fd = settings.fileFd;
+    g_file.fd = settings.fileFd;                     // a regular file: it raises no SIGPIPE
+    g_stderr.guardSigpipe = MayRaiseSigpipe(STDERR_FILENO);
     if (!g_file.levelSetByHost.load()) {
         g_file.level.store(level);
     }
@@ -239,7 +241,7 @@ void WriteStandard(ThreadLog& log, int level) {
     const size_t start = PutStamp(log);
     const char* line = log.record.Data() + start;
     for (size_t i = 0; i < count; ++i) {
-        if (!WriteAll(takers[i]->fd, line, log.record.Size() - start)) {
+        if (!WriteAll(takers[i]->fd, line, log.record.Size() - start, takers[i]->guardSigpipe)) {
             StandardFailed(*takers[i], errno);
         }
     }

@@ -78,16 +78,17 @@ using TqDebugSink = std::function<void(const TqDebugRecord&)>;
 /// alone. A host adds sinks of its own (AddSink), which receive a TqDebugRecord: the record is
 /// formatted and masked once, and every sink gets the same message.
 ///
-/// A sink that fails (the file or standard error not written, a host's sink that throws) is
-/// isolated: the other sinks still get the record, the call that logged returns as usual, and
-/// the failing sink keeps receiving records. Its failures are counted (SinkFailures); the
-/// first failure of the file or of a host's sink writes one line on standard error, and at a
-/// normal exit one more line gives the number of sink failures when it is more than one.
-/// A record that cannot be made (no memory to format, mask or copy it for a sink) is dropped,
-/// never written unmasked: the first drop in a process writes one line on standard error
-/// saying why; later ones are counted, and at a normal exit one more line gives the number
-/// dropped when it is more than one. TqDebugSetSink installs one sink in place of all of them
-/// (tests and simple hosts): when that one throws, the record is dropped the same way.
+/// A sink that fails (the file or standard error not written, a pipe or socket whose reader is
+/// gone included, which raises no SIGPIPE; a host's sink that throws) is isolated: the other sinks
+/// still get the record, the call that logged returns as usual, and the failing sink keeps
+/// receiving records. Its failures are counted (SinkFailures); the first failure of the file or of
+/// a host's sink writes one line on standard error, and at a normal exit one more line gives the
+/// number of sink failures when it is more than one. A record that cannot be made (no memory to
+/// format, mask or copy it for a sink) is dropped, never written unmasked: the first drop in a
+/// process writes one line on standard error saying why; later ones are counted, and at a normal
+/// exit one more line gives the number dropped when it is more than one. TqDebugSetSink installs
+/// one sink in place of all of them (tests and simple hosts): when that one throws, the record is
+/// dropped the same way.
 ///
 /// Safe across fork: fork waits for a record being written or the sinks being changed, so a
 /// child forked while other threads log can log at once.

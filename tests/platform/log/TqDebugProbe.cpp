@@ -1,6 +1,6 @@
 // Logs through TqDebug in one of a few ways, so tests can check the default destination with
 // the environment they choose.
-// Usage: tqdebug_probe basic|threads|filtered|fork|long|failing|quiet
+// Usage: tqdebug_probe basic|threads|filtered|fork|long|failing|quiet|nopipe
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,6 +167,14 @@ int main(int argc, char** argv) {
         Long(log);
     } else if (std::strcmp(mode, "failing") == 0) {
         Failing(log);
+    } else if (std::strcmp(mode, "nopipe") == 0) {  // standard error's reader is gone
+        int ends[2];
+        if (::pipe(ends) != 0 || ::close(ends[0]) != 0 || ::dup2(ends[1], STDERR_FILENO) < 0) {
+            return 2;
+        }
+        log.Error(kLabel, "into a pipe no one reads");
+        std::printf("survived, the failure counted %lu time(s)\n",
+                    TqDebug::SinkFailures(TqDebug::kStderrSink));
     } else if (std::strcmp(mode, "quiet") == 0) {  // a program that shows no log unless asked
         TqDebug::SetSinkLevel(TqDebug::kStderrSink, TqDebug::kSilent);
         Basic(log);

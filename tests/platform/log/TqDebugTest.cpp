@@ -248,6 +248,11 @@ TEST(TqDebugDestination, RecordsThatCannotBeMadeOrDeliveredAreDroppedAndCounted)
     EXPECT_EQ(lines[11], "failures: 2");
     EXPECT_EQ(lines[12], "TqDebug: 6 records were dropped");
     EXPECT_EQ(lines[13], "TqDebug: sinks failed 2 times");
+
+    // Standard error whose reader is gone is a failing sink too, not a SIGPIPE that ends the
+    // process, at the record or at exit.
+    EXPECT_EQ(RunProbe("", "nopipe", &status), "survived, the failure counted 1 time(s)\n");
+    EXPECT_EQ(status, 0);
 }
 
 // A program that silences standard error leaves the file alone: records go to the file when one
