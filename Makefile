@@ -3,7 +3,12 @@ JOBS ?= $(shell nproc)
 # Extra configuration for the builds, e.g. CMAKE_ARGS=-DVSSUPPORT_WARNINGS_AS_ERRORS=ON (CI).
 CMAKE_ARGS ?=
 
-.PHONY: deps test test-contract test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke package docs clean
+# The exported ABI of both libraries against the baselines in abi/ (abidiff): fails on a break
+# that comes without a new soname. scripts/abi-check.sh --update build/default takes a new one.
+abi-check: build
+	bash scripts/abi-check.sh build/default
+
+.PHONY: abi-check deps test test-contract test-asan test-tsan coverage fuzz tidy build demo bench bench-smoke package docs clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -49,7 +54,7 @@ test-tsan: deps
 tidy: build
 	run-clang-tidy-14 -p build/default -j $(JOBS) -quiet '^$(CURDIR)/(rest|log|xml|json|guidcache|platform|tools)/([^/]+/)*[^/]*\.cpp$$'
 
-# The Debian packages (libvssupport1, libvssupport-dev, libvsplatform1, libvsplatform-dev,
+# The Debian packages (libvssupport2, libvssupport-dev, libvsplatform1, libvsplatform-dev,
 # vssupport-tools, libvssupport-doc) under build/package/packages, then the test that installs
 # them with apt into a scratch Debian root and builds against them there.
 package: deps

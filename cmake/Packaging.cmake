@@ -1,5 +1,5 @@
 # Debian packages with CPack (make package), one a component of the install rules:
-# libvssupport1, libvssupport-dev, libvsplatform1 and libvsplatform-dev (the platform
+# libvssupport2, libvssupport-dev, libvsplatform1 and libvsplatform-dev (the platform
 # stand-ins apart, so that a real platform's packages can provide and replace them),
 # vssupport-tools and libvssupport-doc (the API reference). The version is the project's, the
 # architecture the machine's (the reference's: all), and the shared libraries' dependencies
@@ -19,18 +19,16 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL libs dev platform platformdev tools doc)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# Revision 2: the platform's packages split off, the upstream version unchanged (back to 1 with
-# the next version).
-set(CPACK_DEBIAN_PACKAGE_RELEASE 2)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tool links our own libraries, which are in no installed package yet: dpkg-shlibdeps finds
-# them in the build tree, and the tool's dependency on libvssupport1 is stated below.
+# them in the build tree, and the tool's dependency on the platform is stated below.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VSSUPPORT_BUILD_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(VSSUPPORT_DEB_VERSION "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
-set(VSSUPPORT_RELEASE_DATE "Tue, 08 Dec 2026 00:00:00 +0000")
+set(VSSUPPORT_RELEASE_DATE "Wed, 09 Dec 2026 00:00:00 +0000")
 
 # Every package carries the copyright file and the Debian change log (compressed without a
 # name or time stamp, so the same release gives the same bytes), as Debian policy asks.
@@ -44,7 +42,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
   VERBATIM)
 add_custom_target(vssupport_debian_changelog ALL
   DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz)
-foreach(component_package IN ITEMS "libs;libvssupport1" "dev;libvssupport-dev"
+foreach(component_package IN ITEMS "libs;libvssupport2" "dev;libvssupport-dev"
     "platform;libvsplatform1" "platformdev;libvsplatform-dev" "tools;vssupport-tools"
     "doc;libvssupport-doc")
   list(GET component_package 0 component)
@@ -97,10 +95,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/doc-base
 
 # The platform's packages are ours only until a real platform provides them: ours depend on
 # them by name, at least this version, which a real package satisfies with a versioned
-# Provides. They took over files that libvssupport1 and libvssupport-dev held before.
+# Provides. They took over files that libvssupport1 and libvssupport-dev held before 1.2.0-2.
 set(VSSUPPORT_PLATFORM_AT_LEAST "(>= ${PROJECT_VERSION})")
 
-set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libvssupport1)
+set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libvssupport2)
 set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
 # ldconfig runs through its trigger, as Debian wants of a shared library package.
 set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
@@ -115,7 +113,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE_DEPENDENT ON)
 # What the installed headers include, and the library they link.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "libvssupport1 (= ${VSSUPPORT_DEB_VERSION}), libvsplatform-dev ${VSSUPPORT_PLATFORM_AT_LEAST}, libcurl4-openssl-dev | libcurl-dev, libxerces-c-dev, libboost1.81-dev, libboost-json1.81-dev")
+  "libvssupport2 (= ${VSSUPPORT_DEB_VERSION}), libvsplatform-dev ${VSSUPPORT_PLATFORM_AT_LEAST}, libcurl4-openssl-dev | libcurl-dev, libxerces-c-dev, libboost1.81-dev, libboost-json1.81-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS libvssupport-doc)
 set(CPACK_DEBIAN_DEV_DESCRIPTION "VM backup agent support library (development files)
 Headers, the CMake package VSSupport, the pkg-config file and the
@@ -126,8 +124,8 @@ sample in examples/.")
 set(CPACK_DEBIAN_PLATFORM_PACKAGE_NAME libvsplatform1)
 set(CPACK_DEBIAN_PLATFORM_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PLATFORM_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
-set(CPACK_DEBIAN_PLATFORM_PACKAGE_BREAKS "libvssupport1 (<< ${VSSUPPORT_DEB_VERSION})")
-set(CPACK_DEBIAN_PLATFORM_PACKAGE_REPLACES "libvssupport1 (<< ${VSSUPPORT_DEB_VERSION})")
+set(CPACK_DEBIAN_PLATFORM_PACKAGE_BREAKS "libvssupport1 (<< 1.2.0-2)")
+set(CPACK_DEBIAN_PLATFORM_PACKAGE_REPLACES "libvssupport1 (<< 1.2.0-2)")
 set(CPACK_DEBIAN_PLATFORM_DESCRIPTION "VM backup agent platform stand-ins
 Stand-ins for the virtual-machine backup agent's platform components that
 the support library links: debug log, lock, libcurl-based HTTP transport,
@@ -138,8 +136,8 @@ set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_NAME libvsplatform-dev)
 set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_DEPENDS
   "libvsplatform1 (= ${VSSUPPORT_DEB_VERSION}), libcurl4-openssl-dev | libcurl-dev")
-set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_BREAKS "libvssupport-dev (<< ${VSSUPPORT_DEB_VERSION})")
-set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_REPLACES "libvssupport-dev (<< ${VSSUPPORT_DEB_VERSION})")
+set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_BREAKS "libvssupport-dev (<< 1.2.0-2)")
+set(CPACK_DEBIAN_PLATFORMDEV_PACKAGE_REPLACES "libvssupport-dev (<< 1.2.0-2)")
 set(CPACK_DEBIAN_PLATFORMDEV_DESCRIPTION "VM backup agent platform stand-ins (development files)
 Headers (include/vsplatform), the CMake package VSPlatform and the
 pkg-config file of the stand-ins for the virtual-machine backup agent's
@@ -148,8 +146,8 @@ package.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME vssupport-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS
-  "libvssupport1 (= ${VSSUPPORT_DEB_VERSION}), libvsplatform1 ${VSSUPPORT_PLATFORM_AT_LEAST}")
+# The tool carries the cache's code itself and needs only the platform.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libvsplatform1 ${VSSUPPORT_PLATFORM_AT_LEAST}")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "VM backup agent cache administration tool
 vsguidcache, an operator's view of the agent's shared VM GUID cache
 directory: list, look up, store, invalidate and sweep records.")
@@ -166,7 +164,7 @@ generated from its public headers, under /usr/share/doc/libvssupport-doc/html.")
 # path holds the same bytes on each: headers, documents, compressed without time stamps), the
 # reference serves any architecture.
 set(CPACK_VSSUPPORT_MULTI_ARCH
-  "libvssupport1=same;libvssupport-dev=same;libvsplatform1=same;libvsplatform-dev=same;libvssupport-doc=foreign")
+  "libvssupport2=same;libvssupport-dev=same;libvsplatform1=same;libvsplatform-dev=same;libvssupport-doc=foreign")
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/multiarch.cmake)
 
 include(CPack)

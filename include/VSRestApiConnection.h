@@ -33,6 +33,7 @@
 /// /usr/share/doc/libvssupport-dev/examples/.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "JXLibCurl.h"
@@ -86,10 +87,10 @@ public:
     /// ("http://..."), a path ("/" or a backslash), a query, a fragment or user information
     /// ("?", "#", "@"), a blank or a control character, an IPv6 address outside brackets, any
     /// other text that is not a host as above ("a,b", "a%2fb", "..", "999.1.1.1") or a bad
-    /// port; a base path as above; a CA file that cannot be read. Any later failure leaves the connection
-    /// unconnected (the transport has lost its earlier settings), and requests fail until a
-    /// connect succeeds. Every failure writes one Error line, and getLastCurlError() gives the
-    /// same text until the next request or a connect that succeeds (getLastHttpStatus() 0).
+    /// port; a base path as above; a CA file that cannot be read. Any later failure leaves the
+    /// connection unconnected (the transport has lost its earlier settings), and requests fail
+    /// until a connect succeeds. Every failure writes one Error line, and getLastCurlError() gives
+    /// the same text until the next request or a connect that succeeds (getLastHttpStatus() 0).
     bool connect(const std::string& server, bool skipSslVerify, const std::string& caFile);
 
     /// scheme + server [+ ":" port] + base path + ["/"] + resource; nothing is encoded. The "/"
@@ -283,6 +284,7 @@ protected:
     /// @}
 
 private:
+    struct Private;      // the state beyond the members above (rest/ConnectionState.h)
     class RequestFrame;  // what one request sets up for a request nested in it
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
@@ -292,5 +294,6 @@ private:
                         const VSRestApiRequestOptions* options);
     bool Exchanged(bool sent);
 
-    int m_nRequestDepth;  // requests under way on this thread, nested ones included
+    // Behind one pointer, so that new state never changes this class's size or layout again.
+    std::unique_ptr<Private> m_pPrivate;
 };

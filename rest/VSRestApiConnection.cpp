@@ -3,9 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "ConnectionState.h"
 #include "LibraryLog.h"
 #include "ServerText.h"
 #include "TransportSeam.h"
@@ -87,20 +89,20 @@ thread_local NestWatch t_nestWatch;
 // own again whichever way the inner one returns. The frame opens right after the connected
 // check and its destructor undoes in reverse what it set up. Without a header stack the outer
 // request's lines cannot be set aside, so RunHeaderHooks runs its hooks again, told of the
-// nesting by the frame. Its state lives in the members derived clients were compiled against
-// (m_nRequestDepth, m_bSecretExchange), so the connection's layout is untouched. What can throw
-// (the client's isSecretRequest, setting the lines aside) comes before any state is changed.
+// nesting by the frame. The depth lives in the connection's private state, the marking in
+// m_bSecretExchange, which clients read. What can throw (the client's isSecretRequest, setting
+// the lines aside) comes before any state is changed.
 class CVSRestApiConnection::RequestFrame {
 public:
     RequestFrame(CVSRestApiConnection& conn, bool secret)
         : m_conn(conn),
           m_bOuterSecret(conn.m_bSecretExchange),
-          m_bSetAside(conn.m_nRequestDepth > 0 && vsrest::PushHeaders(*conn.m_pCurl)) {
+          m_bSetAside(conn.m_pPrivate->nRequestDepth > 0 && vsrest::PushHeaders(*conn.m_pCurl)) {
         if (t_nestWatch.connection == &conn) {
             ++t_nestWatch.entries;  // a request from this connection's own header hooks
         }
         conn.m_bSecretExchange = secret;
-        ++conn.m_nRequestDepth;
+        ++conn.m_pPrivate->nRequestDepth;
     }
     ~RequestFrame() {
         if (m_bLent) {
@@ -109,7 +111,7 @@ public:
         if (m_bSetAside) {
             vsrest::PopHeaders(*m_conn.m_pCurl);
         }
-        --m_conn.m_nRequestDepth;
+        --m_conn.m_pPrivate->nRequestDepth;
         m_conn.m_bSecretExchange = m_bOuterSecret;
     }
     RequestFrame(const RequestFrame&) = delete;
@@ -142,7 +144,7 @@ CVSRestApiConnection::CVSRestApiConnection()
       m_bDebugEnabled(false),
       m_bUseLoginHeaders(false),
       m_bSecretExchange(false),
-      m_nRequestDepth(0) {
+      m_pPrivate(std::make_unique<Private>()) {
     // Last, so that a throwing transport constructor leaves nothing behind to free.
     m_pCurl = new JXLibCurl();
     vsrest::FailureNotes::Clear(this);  // a note of an object that lived here before

@@ -20,6 +20,7 @@ else
     gcovr
     doxygen lintian man-db dpkg-dev file
     mmdebstrap
+    abigail-tools
   )
 fi
 

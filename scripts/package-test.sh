@@ -103,7 +103,7 @@ unpacked() {
   for deb in "${debs[@]}"; do
     dpkg-deb -x "$deb" "$root"
   done
-  libdir=$(dirname "$(find "$root/usr/lib" -name 'libvssupport.so.1' | head -n 1)")
+  libdir=$(dirname "$(find "$root/usr/lib" -name 'libvssupport.so.2' | head -n 1)")
   LD_LIBRARY_PATH=$libdir PKG_CONFIG_PATH=$libdir/pkgconfig check_installed "$root" "$work/use"
 }
 

@@ -23,7 +23,7 @@ cmake_minimum_required(VERSION 3.25)
 project(consumer CXX)
 # An older standard of its own: the package's targets must raise it to the C++17 they need.
 set(CMAKE_CXX_STANDARD 14)
-find_package(VSSupport 1.1 REQUIRED)
+find_package(VSSupport 2.0 REQUIRED)
 add_executable(consumer main.cpp)
 target_link_libraries(consumer PRIVATE VSSupport::vssupport)
 CMAKE
