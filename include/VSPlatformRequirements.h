@@ -96,7 +96,8 @@
 /// - **HTTP-8** (observed). The integer and string setters take (true) every option the library
 ///   sets on connect: `CURLOPT_NOSIGNAL` 1, `CURLOPT_CAINFO`, `CURLOPT_PROTOCOLS_STR` "http,https",
 ///   `CURLOPT_REDIR_PROTOCOLS_STR` "https", `CURLOPT_SSLVERSION` `CURL_SSLVERSION_TLSv1_2`,
-///   `CURLOPT_CONNECTTIMEOUT`, `CURLOPT_LOW_SPEED_LIMIT` and `CURLOPT_LOW_SPEED_TIME`, after every
+///   `CURLOPT_CONNECTTIMEOUT`, `CURLOPT_LOW_SPEED_LIMIT`, `CURLOPT_LOW_SPEED_TIME` and
+///   `CURLOPT_TIMEOUT_MS`, after every
 ///   init, and an option holds for every later exchange. *Why:* connect fails when a setter refuses
 ///   one of them.
 /// - **HTTP-9** (observed; library sets it). With `CURLOPT_NOSIGNAL` 1 the transport leaves the
@@ -124,9 +125,12 @@
 ///   VSPlatformRequirements::kMaxResponseBodyBytes of body and
 ///   VSPlatformRequirements::kMaxResponseHeaderBytes of response header lines; past either the send
 ///   fails once it is crossed, without reading the rest. A platform may stop sooner (libcurl itself
-///   stops at 300 KiB of header lines and at 100 KiB in one line). *Why:* the transport stores a
-///   response before the library sees a byte of it, so only the transport can stop a server from
-///   exhausting the agent's memory.
+///   stops at 300 KiB of header lines and at 100 KiB in one line). The body is counted as libcurl
+///   hands it over, decoded: the library sets `CURLOPT_ACCEPT_ENCODING` "" where the setter takes
+///   it, and a compressed body of a few KB that expands past the bound fails as it is crossed,
+///   having decoded no more than the bound. *Why:* the transport stores a response before the
+///   library sees a byte of it, so only the transport can stop a server from exhausting the
+///   agent's memory.
 /// - **HTTP-15** (observed; the concurrent part exercised). `JXLibCurlUrlEscape(text, out)` sets
 ///   `out` to `text` with every byte but `A-Z a-z 0-9 - . _ ~` written as `%%XX` (NUL included),
 ///   also while another thread runs an exchange on the same object. *Why:* `UrlEncode` builds query

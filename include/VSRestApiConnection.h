@@ -33,6 +33,7 @@
 /// /usr/share/doc/libvssupport-dev/examples/.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,49 @@ struct VSSUPPORT_EXPORT VSRestApiRequestOptions {
     /// Virtual, so that a client's record can be found with dynamic_cast and deleted through
     /// this type.
     virtual ~VSRestApiRequestOptions();
+};
+
+/// Where the time of one exchange went (CVSRestApiConnection::getLastTimings): each phase in
+/// microseconds from the start of the exchange, so that on a completed exchange over a new
+/// connection lookup <= connect <= TLS <= first byte <= total. A phase the exchange did not
+/// reach (a refused connect) is 0; over a connection already open (bReused) there was no
+/// connect (0) and no TLS handshake (-1).
+struct VSRestApiTimings {
+    /// False when nothing is known: no exchange yet, or a platform transport that cannot say
+    /// (every figure below is then 0, the TLS phase -1).
+    bool bKnown = false;
+    int64_t nLookupUs = 0;     ///< the host name resolved, or the open connection found
+    int64_t nConnectUs = 0;    ///< the TCP connection up
+    int64_t nTlsUs = -1;       ///< the TLS handshake done; -1 when the exchange made none
+    int64_t nFirstByteUs = 0;  ///< the first byte of the response in
+    int64_t nTotalUs = 0;      ///< the exchange done
+    bool bReused = false;      ///< the exchange went over a connection left open by an earlier one
+};
+
+/// When and how a connection sends a request again (CVSRestApiConnection::setRetryPolicy).
+/// Retried: GET, PUT and DELETE, and a POST that isRepeatableRequest marks; after a failure
+/// before any byte of a response (refused, reset, a connect that timed out) or an answer of
+/// 429, 502, 503 or 504. The wait before retry n is the answer's Retry-After (seconds or an
+/// HTTP-date) where it has one, else drawn at random between 0 and nFirstDelayMs doubled n - 1
+/// times (full jitter); never longer than nMaxDelayMs. A wait that would leave less than 50 ms
+/// of nDeadlineMs for the next attempt is not taken: the last attempt's outcome is the
+/// request's.
+///
+///     VSRestApiRetryPolicy policy;
+///     policy.nMaxAttempts = 4;       // the first attempt and up to three retries
+///     policy.nFirstDelayMs = 250;
+///     policy.nMaxDelayMs = 5000;     // also the longest Retry-After honoured
+///     policy.nDeadlineMs = 60000;    // the whole request, waits included
+///     client.setRetryPolicy(policy);
+struct VSSUPPORT_EXPORT VSRestApiRetryPolicy {
+    /// Attempts in all, the first included; 1 (the default) or less: no retries.
+    int nMaxAttempts = 1;
+    /// The ceiling of the first wait, in milliseconds; it doubles for each later retry.
+    long nFirstDelayMs = 200;
+    /// The longest wait between attempts, in milliseconds, a Retry-After's included.
+    long nMaxDelayMs = 10000;
+    /// The whole request's time, every attempt and wait included, in milliseconds; 0: none.
+    long nDeadlineMs = 60000;
 };
 
 class VSSUPPORT_EXPORT CVSRestApiConnection {
@@ -74,9 +118,12 @@ public:
     /// bundle, a non-empty regular file this process may read. Sets the transport policy on
     /// every connect, after CURLOPT_NOSIGNAL: CURLOPT_SSLVERSION TLS 1.2 or later,
     /// CURLOPT_CONNECTTIMEOUT 30 s, CURLOPT_LOW_SPEED_LIMIT 1 byte/s for CURLOPT_LOW_SPEED_TIME
-    /// 60 s, CURLOPT_PROTOCOLS_STR "http,https", CURLOPT_REDIR_PROTOCOLS_STR "https"; a client
+    /// 60 s, CURLOPT_TIMEOUT_MS kDefaultRequestDeadlineMs (see setRequestDeadline),
+    /// CURLOPT_PROTOCOLS_STR "http,https", CURLOPT_REDIR_PROTOCOLS_STR "https"; a client
     /// that wants other values sets them after connect. A transport that refuses one fails
-    /// connect ("Failed to set curl option:[CURLOPT_SSLVERSION]"). With the vsplatform
+    /// connect ("Failed to set curl option:[CURLOPT_SSLVERSION]"). Then CURLOPT_ACCEPT_ENCODING
+    /// "" (every encoding libcurl decodes; see setCompression), which a transport may refuse:
+    /// bodies then come uncompressed. With the vsplatform
     /// transport, options a client sets through m_pCurl before the first connect (in its
     /// constructor) survive this and every later connect, except verification, which
     /// skipSslVerify decides, and the policy options above; on a platform whose init forgets
@@ -154,6 +201,56 @@ public:
     /// request lock like getLastCurlError().
     long getLastHttpStatus();
 
+    /// Turns retries on (nMaxAttempts above 1) or off for the requests issued from now on; off
+    /// by default. While they are on, each attempt runs the header hooks, LogRequest, the send
+    /// and recvResp again (so addLoginCurlHeaders may log in again between attempts), each
+    /// retry writes one line at level 0 ("Retrying GET [url]: attempt 1 of 4 failed (HTTP error
+    /// 503); next attempt in 2000 ms"), LogError runs once, after the last attempt, and the
+    /// result, the response, getLastHttpStatus() and getLastCurlError() are the last
+    /// attempt's. Each attempt's time limit is the smaller of the request deadline
+    /// (setRequestDeadline) and what is left of nDeadlineMs. Takes the request lock.
+    ///
+    ///     VSRestApiRetryPolicy policy;
+    ///     policy.nMaxAttempts = 3;
+    ///     client.setRetryPolicy(policy);
+    void setRetryPolicy(const VSRestApiRetryPolicy& policy);
+    /// The policy set last (the defaults of VSRestApiRetryPolicy until one is). Takes the
+    /// request lock.
+    VSRestApiRetryPolicy getRetryPolicy();
+    /// Bounds every attempt of every later request, the whole exchange from connect to the
+    /// body's last byte, to `deadlineMs` milliseconds (0: no bound), through the transport's
+    /// CURLOPT_TIMEOUT_MS: the stall abort of connect() ends only a transfer slower than
+    /// 1 byte/s, and a body trickled faster than that would otherwise run on. By default
+    /// kDefaultRequestDeadlineMs, set once by connect() (so a CURLOPT_TIMEOUT a client sets after
+    /// connect holds until it calls this or turns retries on). From this call on (and while a retry
+    /// policy is on), the library sets CURLOPT_TIMEOUT_MS before each attempt, replacing a
+    /// CURLOPT_TIMEOUT a client set itself. Takes the request lock.
+    ///
+    ///     client.setRequestDeadline(120000);   // no request runs longer than two minutes
+    void setRequestDeadline(long deadlineMs);
+    /// The request deadline until setRequestDeadline changes it: ten minutes, long enough for a
+    /// large VM list over a slow link, short enough that a trickled body cannot hold a job.
+    static constexpr long kDefaultRequestDeadlineMs = 600000;
+
+    /// Whether requests offer compressed bodies: on by default, every encoding the transport's
+    /// libcurl decodes (gzip, deflate, brotli, zstd, as built) in an Accept-Encoding line, and
+    /// the caller gets the decoded body. The response body limit of the transport counts decoded
+    /// bytes, so a small compressed body that expands past it fails at the limit. Off: requests
+    /// carry no Accept-Encoding line (one appended by the header hooks aside); a body a server
+    /// compresses anyway is still decoded. Takes effect with the next request, whether set
+    /// before or after connect(); takes the request lock like getLastHttpStatus().
+    void setCompression(bool on);
+
+    /// Where the time of the last exchange went, failed ones included; bKnown is false before
+    /// any exchange and on a platform whose transport cannot say. A request refused before the
+    /// transport (not connected) leaves the figures of the exchange before. Each exchange also
+    /// writes them in one line, at level 2 (0 after enableDebug()), after its response or error
+    /// lines: "timings GET <url>: lookup 0.100 ms, connect 0.300 ms, tls -, first byte 1.200
+    /// ms, total 1.400 ms, new connection" ("connection reused"), or "timings GET <url>:
+    /// unknown".
+    /// Takes the request lock like getLastHttpStatus().
+    VSRestApiTimings getLastTimings();
+
 protected:
     /// @name Hooks: the steps of sendReq, for a client to override
     /// @anchor vsrest_hooks
@@ -163,6 +260,11 @@ protected:
     ///     computeUrl -> addCurlHeaders -> addLoginCurlHeaders (when m_bUseLoginHeaders)
     ///     -> LogRequest -> the send -> recvResp -> LogError (failure) or
     ///     saveLoginCurlHeaders (when m_bUseLoginHeaders) -> LogResponse (success).
+    ///
+    /// With a retry policy on (setRetryPolicy), the steps from addCurlHeaders to recvResp are
+    /// one attempt, run again after the wait for each retry; isRepeatableRequest is asked once,
+    /// before the first attempt, and LogError or saveLoginCurlHeaders and LogResponse follow
+    /// the last attempt only.
     ///
     /// sendReq's result is the send's alone: the results of computeUrl and of the header hooks
     /// are not looked at (a failing header hook writes its own Error line and the request still
@@ -255,6 +357,20 @@ protected:
                                  const VSRestApiRequestOptions* options);
     /// @}
 
+    /// Whether a request may be sent again under the retry policy (setRetryPolicy); asked once
+    /// per request, after isSecretRequest, and only while the policy is on. The base class
+    /// answers true for GET, PUT and DELETE and false for POST, which a server may carry out
+    /// twice. A client marks the POSTs that are safe to repeat (a search, a request carrying an
+    /// idempotency key), from the resource or from its own options record:
+    ///
+    ///     bool isRepeatableRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+    ///                              const VSRestApiRequestOptions* options) override {
+    ///         return resource == "vms/query" ||
+    ///                CVSRestApiConnection::isRepeatableRequest(verb, resource, options);
+    ///     }
+    virtual bool isRepeatableRequest(HTTP_REQ_TYPE verb, const std::string& resource,
+                                     const VSRestApiRequestOptions* options);
+
     /// @name Members: a client sets these itself (there are no setters)
     /// @{
 
@@ -286,6 +402,7 @@ protected:
 private:
     struct Private;      // the state beyond the members above (rest/ConnectionState.h)
     class RequestFrame;  // what one request sets up for a request nested in it
+    class TimingsLine;   // an exchange's timings, kept and written once the request is done
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
     bool ApplyTransportPolicy();
@@ -293,6 +410,10 @@ private:
     bool RunHeaderHooks(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
                         const VSRestApiRequestOptions* options);
     bool Exchanged(bool sent);
+    void WithholdEncodingOffer(const char* label);
+    bool LimitAttempt(long remainingMs);
+    bool WaitToRetry(HTTP_REQ_TYPE verb, const std::string& url, const std::string& response,
+                     const VSRestApiRetryPolicy& policy, int attempt, long remainingMs);
 
     // Behind one pointer, so that new state never changes this class's size or layout again.
     std::unique_ptr<Private> m_pPrivate;

@@ -160,4 +160,8 @@ void Debug(TqDebug& log, const char* label, int level, const char* format, ...) 
     va_end(args);
 }
 
+bool Shows(const TqDebug& log, int level) {
+    return WouldWrite(log, level);
+}
+
 }  // namespace vslog

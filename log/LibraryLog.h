@@ -21,4 +21,8 @@ namespace vslog {
                                          const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
+// Whether a Debug record at `level` would be written (always true on a log that cannot say), so
+// that a caller builds no text for a record that goes nowhere.
+[[gnu::visibility("hidden")]] bool Shows(const TqDebug& log, int level);
+
 }  // namespace vslog

@@ -2,21 +2,24 @@
 //
 // The platform's JXLibCurl offers the operations the agent's interface lists; ours offers more
 // (the header stack for nested requests, the body handed over without a copy, a failure
-// reason recorded before any exchange). Each extra is found here at compile time, on the
-// transport type, and used only where it is there; where it is not, the request path gives
-// the caller the same outcome by its own means:
+// reason recorded before any exchange, the timings of an exchange). Each extra is found here at
+// compile time, on the transport type, and used only where it is there; where it is not, the
+// request path gives the caller the same outcome by its own means:
 //  - nested requests: the outer request's header hooks run again after a request they issued
 //    (RunHeaderHooks in VSRestApiConnection.cpp), so its lines are its own;
 //  - the body: copied from GetHttpResponse instead of taken over, so nothing is lent back;
 //  - a failure found before an exchange, or a status the platform's send let through: kept
 //    by the library in FailureNotes, keyed by the connection object (its layout is fixed,
-//    so the text cannot live in the object), and answered by getLastCurlError.
+//    so the text cannot live in the object), and answered by getLastCurlError;
+//  - the timings: none, so getLastTimings says they are unknown.
 // Internal: not installed.
 #pragma once
 
 #include <string>
 #include <type_traits>
 #include <utility>
+
+#include "VSRestApiConnection.h"
 
 namespace vsrest {
 
@@ -44,6 +47,27 @@ struct HasSetError : std::false_type {};
 template <typename Curl>
 struct HasSetError<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlSetError(""))>>
     : std::true_type {};
+
+template <typename Curl, typename = void>
+struct HasTimings : std::false_type {};
+template <typename Curl>
+struct HasTimings<Curl, std::void_t<decltype(std::declval<const Curl&>().JXLibCurlGetTimings(
+                            std::declval<typename Curl::Timings&>()))>> : std::true_type {};
+
+// The last exchange's timings where the transport keeps them; else (or before any exchange)
+// unknown.
+template <typename Curl>
+VSRestApiTimings ReadTimings([[maybe_unused]] const Curl& curl) {
+    VSRestApiTimings out;
+    if constexpr (HasTimings<Curl>::value) {
+        typename Curl::Timings t;
+        if (curl.JXLibCurlGetTimings(t)) {
+            out = VSRestApiTimings{true,           t.nLookupUs, t.nConnectUs, t.nTlsUs,
+                                   t.nFirstByteUs, t.nTotalUs,  t.bReused};
+        }
+    }
+    return out;
+}
 
 // The header stack, where the transport has one; false: the lines were not set aside.
 template <typename Curl>

@@ -1,15 +1,21 @@
 #include "VSRestApiConnection.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "ConnectionState.h"
 #include "LibraryLog.h"
+#include "RetryPolicy.h"
 #include "ServerText.h"
+#include "Timings.h"
 #include "TransportSeam.h"
 #include "UrlEncoding.h"
 
@@ -61,6 +67,8 @@ constexpr IntPolicy kIntPolicy[] = {
     {CURLOPT_CONNECTTIMEOUT, "CURLOPT_CONNECTTIMEOUT", 30},
     {CURLOPT_LOW_SPEED_LIMIT, "CURLOPT_LOW_SPEED_LIMIT", 1},
     {CURLOPT_LOW_SPEED_TIME, "CURLOPT_LOW_SPEED_TIME", 60},
+    // The whole exchange's bound: the stall abort ends only a transfer slower than 1 byte/s.
+    {CURLOPT_TIMEOUT_MS, "CURLOPT_TIMEOUT_MS", CVSRestApiConnection::kDefaultRequestDeadlineMs},
 };
 struct StringPolicy {
     CURLoption option;
@@ -218,6 +226,13 @@ bool CVSRestApiConnection::ApplyTransportPolicy() {
             return false;
         }
     }
+    // Compressed bodies in every encoding libcurl was built with (Compression.cpp): a saving,
+    // not a safeguard, so a transport that refuses the option still connects, with plain bodies.
+    if (!m_pCurl->JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_ACCEPT_ENCODING, "")) {
+        vslog::Debug(m_debug, kConnectLabel, 2,
+                     "The transport refused CURLOPT_ACCEPT_ENCODING: "
+                     "bodies come uncompressed");
+    }
     return true;
 }
 
@@ -286,15 +301,29 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     RequestFrame frame(*this, isSecretRequest(verb, resource, options));
     std::string url;
     computeUrl(m_strServer, resource, options, url);
-    if (!RunHeaderHooks(verb, resource, body, options)) {
-        return false;
+    // A copy: a hook may change the connection's policy for the requests after this one.
+    const VSRestApiRetryPolicy policy = m_pPrivate->retryPolicy;
+    const bool policyOn = policy.nMaxAttempts > 1;
+    const bool repeatable = policyOn && isRepeatableRequest(verb, resource, options);
+    const vsrest::RetryClock clock(policyOn ? policy.nDeadlineMs : 0);
+    std::optional<TimingsLine> timings;  // each attempt's line; the last one's after the others
+    bool sent = false;
+    for (int attempt = 1;; ++attempt) {
+        if (!RunHeaderHooks(verb, resource, body, options) || !LimitAttempt(clock.RemainingMs())) {
+            return false;
+        }
+        LogRequest(verb, url, body);
+        vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
+        sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(),
+                                                          body.size(), false, false, nullptr));
+        timings.emplace(*this, kSendReqLabel, verb, url);
+        recvResp(response);  // takes the body over without a copy where the transport can
+        frame.LendBody(response);
+        if (sent || !repeatable ||
+            !WaitToRetry(verb, url, response, policy, attempt, clock.RemainingMs())) {
+            break;
+        }
     }
-    LogRequest(verb, url, body);
-    vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
-    const bool sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(
-        verb, url.c_str(), body.data(), body.size(), false, false, nullptr));
-    recvResp(response);  // takes the body over without a copy where the transport can
-    frame.LendBody(response);
     if (!sent) {
         LogError(verb, url, body, response);
         return false;
@@ -304,6 +333,70 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     }
     LogResponse(verb, url, response);
     return true;
+}
+
+// The attempt's time limit, once the library keeps CURLOPT_TIMEOUT_MS (a deadline or a policy
+// was set): a transport that refuses it fails the request rather than let it run unbounded.
+bool CVSRestApiConnection::LimitAttempt(long remainingMs) {
+    if (!m_pPrivate->bSetsTimeout) {
+        return true;
+    }
+    const long timeout = vsrest::AttemptTimeoutMs(m_pPrivate->nRequestDeadlineMs, remainingMs);
+    const int value = static_cast<int>(std::min<long>(timeout, INT_MAX));
+    if (m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, value)) {
+        return true;
+    }
+    const std::string reason = "Failed to set curl option:[CURLOPT_TIMEOUT_MS]";
+    vslog::Error(m_debug, kSendReqLabel, "%s", reason.c_str());
+    vsrest::RecordFailure(*m_pCurl, this, reason);
+    return false;
+}
+
+// After a failed attempt of a repeatable request: whether the outcome and the policy allow
+// another, and then the wait for it (one line first, at level 0, so that the default log shows
+// why a request took longer). False: the attempt just made is the request's last.
+bool CVSRestApiConnection::WaitToRetry(HTTP_REQ_TYPE verb, const std::string& url,
+                                       const std::string& response,
+                                       const VSRestApiRetryPolicy& policy, int attempt,
+                                       long remainingMs) {
+    if (attempt >= policy.nMaxAttempts) {
+        return false;
+    }
+    unsigned long length = 0;
+    const char* block = m_pCurl->GetHttpResponse(length, true);
+    if (!vsrest::IsRetriedOutcome(m_pCurl->GetHttpErrorCode(), length != 0 || !response.empty())) {
+        return false;
+    }
+    long retryAfterMs = -1;
+    vsrest::ParseRetryAfter(vsrest::RetryAfterValue(block, length), std::time(nullptr),
+                            retryAfterMs);
+    const long wait =
+        vsrest::NextWaitMs(policy, attempt, retryAfterMs, remainingMs, vsrest::JitterUnit());
+    if (wait < 0) {
+        return false;
+    }
+    vslog::Debug(m_debug, kSendReqLabel, 0,
+                 "Retrying %s [%s]: attempt %d of %d failed (%s); next attempt in %ld ms",
+                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), attempt, policy.nMaxAttempts,
+                 getLastCurlError().c_str(), wait);
+    return m_pPrivate->WaitBetweenAttempts(wait);
+}
+
+void CVSRestApiConnection::setRetryPolicy(const VSRestApiRetryPolicy& policy) {
+    JxCriticalSectionLock lock(&m_csLock);
+    m_pPrivate->retryPolicy = policy;
+    m_pPrivate->bSetsTimeout = m_pPrivate->bSetsTimeout || policy.nMaxAttempts > 1;
+}
+
+VSRestApiRetryPolicy CVSRestApiConnection::getRetryPolicy() {
+    JxCriticalSectionLock lock(&m_csLock);
+    return m_pPrivate->retryPolicy;
+}
+
+void CVSRestApiConnection::setRequestDeadline(long deadlineMs) {
+    JxCriticalSectionLock lock(&m_csLock);
+    m_pPrivate->nRequestDeadlineMs = std::max(deadlineMs, 0L);
+    m_pPrivate->bSetsTimeout = true;
 }
 
 // The header hooks, with the transport's list emptied first. A failing hook has written its
@@ -326,6 +419,7 @@ bool CVSRestApiConnection::RunHeaderHooks(HTTP_REQ_TYPE verb, const std::string&
         const bool nested = t_nestWatch.entries != 0;
         t_nestWatch = outer;
         if (kStack || !nested) {
+            WithholdEncodingOffer(kSendReqLabel);
             return true;
         }
     }
@@ -386,6 +480,11 @@ bool CVSRestApiConnection::saveLoginCurlHeaders() {
 bool CVSRestApiConnection::isSecretRequest(HTTP_REQ_TYPE /*verb*/, const std::string& /*resource*/,
                                            const VSRestApiRequestOptions* /*options*/) {
     return false;
+}
+
+bool CVSRestApiConnection::isRepeatableRequest(HTTP_REQ_TYPE verb, const std::string& /*resource*/,
+                                               const VSRestApiRequestOptions* /*options*/) {
+    return verb != HTTP_REQ_POST;
 }
 
 // The body as an exchange line shows it: whole, or for a secret request its length only.

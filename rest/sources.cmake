@@ -1,8 +1,11 @@
 # The request path's source files, one job each; the top-level list includes this.
 set(VSSUPPORT_REST_SOURCES
+  rest/Compression.cpp
   rest/JxCriticalSection.cpp
   rest/LogText.cpp
+  rest/RetryPolicy.cpp
   rest/ServerText.cpp
+  rest/Timings.cpp
   rest/TransportSeam.cpp
   rest/UrlEncoding.cpp
   rest/VSRestApiConnection.cpp)

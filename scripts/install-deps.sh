@@ -14,6 +14,7 @@ else
     libboost1.81-dev libboost-json1.81-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libcpp-httplib-dev libcli11-dev libcurlpp-dev
+    zlib1g-dev libbrotli-dev libzstd-dev
     clang-14 libclang-rt-14-dev clang-tidy-14
     python3 valgrind
     tzdata

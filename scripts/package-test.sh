@@ -30,7 +30,7 @@ for deb in "${debs[@]}"; do
   echo "   Depends: $(dpkg-deb -f "$deb" Depends)"
   # The libraries and their development files are co-installable across architectures.
   case "$(dpkg-deb -f "$deb" Package):$(dpkg-deb -f "$deb" Multi-Arch)" in
-    lib*1:same | lib*-dev:same | *-doc:foreign | vssupport-tools:*) ;;
+    lib*[0-9]:same | lib*-dev:same | *-doc:foreign | vssupport-tools:*) ;;
     *) echo "   wrong Multi-Arch field"; exit 1 ;;
   esac
   [[ -z "$(dpkg-deb -f "$deb" Homepage)" ]] || { echo "   a Homepage field"; exit 1; }

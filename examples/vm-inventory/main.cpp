@@ -193,7 +193,19 @@ std::optional<Failure> Run(const Settings& s, std::string& report) {
     }
 
     CVSXMLParser xml;
+    // Compression stays on (the default): a host that compresses its long VM lists may send
+    // them gzip, brotli or zstd encoded, and the client reads them decoded, under the same limit.
     InventoryClient client(endpoint, s.user, password);
+    // A host under load answers 503 (with Retry-After) or 429 for a while, and a load balancer
+    // may reset a kept-alive connection: the GETs are sent again (three attempts at most, within
+    // half a minute; the login's POST is not), and no attempt runs longer than a minute.
+    VSRestApiRetryPolicy retries;
+    retries.nMaxAttempts = 3;
+    retries.nFirstDelayMs = 500;
+    retries.nMaxDelayMs = 5000;
+    retries.nDeadlineMs = 30000;
+    client.setRetryPolicy(retries);
+    client.setRequestDeadline(60000);
     if (s.verbose) {
         client.enableDebug();
     }

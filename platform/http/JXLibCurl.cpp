@@ -346,6 +346,7 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
     }
     d.writeCallback = writeCallback;
     d.bodyHandedOver = false;
+    d.performed = false;
     d.lentBody = nullptr;
     const bool ready = d.ApplyDefaults(this, skipSslVerify, verbose);
     d.ApplyStanding();
@@ -438,6 +439,7 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
     }
 
     const CURLcode rc = d.Perform(verb, url, body, length);
+    d.performed = true;
     long status = 0;
     curl_easy_getinfo(d.easy->Handle(), CURLINFO_RESPONSE_CODE, &status);
     m_nHttpErrorCode = status;
@@ -509,6 +511,31 @@ bool JXLibCurl::JXLibCurlUrlEscape(const std::string& text, std::string& escaped
         return false;
     }
     escaped = out.get();
+    return true;
+}
+
+// libcurl keeps the figures of the handle's last transfer; `performed` makes sure that transfer
+// was this object's own since its init, not a derived object's stand-in or a pooled handle's
+// previous owner's.
+bool JXLibCurl::JXLibCurlGetTimings(Timings& timings) const {
+    const Impl& d = *m_pImpl;
+    if (!d.performed) {
+        return false;
+    }
+    CURL* h = d.easy->Handle();
+    curl_off_t lookup = 0;
+    curl_off_t connect = 0;
+    curl_off_t tls = 0;
+    curl_off_t firstByte = 0;
+    curl_off_t total = 0;
+    long connects = 0;
+    curl_easy_getinfo(h, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connect);
+    curl_easy_getinfo(h, CURLINFO_APPCONNECT_TIME_T, &tls);
+    curl_easy_getinfo(h, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+    curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
+    curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects);
+    timings = Timings{lookup, connect, tls > 0 ? tls : -1, firstByte, total, connects == 0};
     return true;
 }
 

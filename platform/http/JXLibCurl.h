@@ -102,12 +102,14 @@ public:
     /// As the integer setter, for curl_off_t options only (CURLOPT_MAXFILESIZE_LARGE).
     virtual bool JXLibCurlSetAdditionalOptionsOffValue(CURLoption option, curl_off_t value);
     /// Caps what one exchange may receive, in bytes: the body kept in the object's buffer
-    /// (default 256 MiB) and the response header block, every line of it counted (default and
-    /// most 200 KiB, 204800 bytes: libcurl itself stops a response at 300 KiB of header lines,
-    /// so a larger limit could never act; a larger value sets 200 KiB). One header line may
-    /// hold at most libcurl's CURL_MAX_HTTP_HEADER (100 KiB). Init restores the defaults;
-    /// limits set before the first init survive it as options do. An exchange past a limit
-    /// fails as soon as it is crossed, with `"response body exceeds the limit of <n> bytes"`,
+    /// (default 256 MiB; the decoded bytes of a compressed body, CURLOPT_ACCEPT_ENCODING, so a
+    /// small body that expands past it fails as it is crossed) and the response header block,
+    /// every line of it counted (default and most 200 KiB, 204800 bytes: libcurl itself stops
+    /// a response at 300 KiB of header lines, so a larger limit could never act; a larger
+    /// value sets 200 KiB). One header line may hold at most libcurl's CURL_MAX_HTTP_HEADER
+    /// (100 KiB). Init restores the defaults; limits set before the first init survive it as
+    /// options do. An exchange past a limit fails as soon as it is crossed, with
+    /// `"response body exceeds the limit of <n> bytes"`,
     /// `"response header block exceeds the limit of <n> bytes"` or `"response header line
     /// exceeds the limit of 102400 bytes"` (a body or header block that memory cannot hold:
     /// "out of memory while receiving the response"), GetHttpErrorCode the status libcurl had
@@ -168,6 +170,24 @@ public:
     /// bytes; a null reason is the empty text) and GetHttpErrorCode() 0, until the next
     /// exchange.
     void JXLibCurlSetError(const char* reason);
+    /// Where the time of an exchange went: each phase in microseconds from the exchange's start,
+    /// as libcurl measured it (CURLINFO_NAMELOOKUP_TIME_T, CURLINFO_CONNECT_TIME_T,
+    /// CURLINFO_APPCONNECT_TIME_T, CURLINFO_STARTTRANSFER_TIME_T, CURLINFO_TOTAL_TIME_T). A phase
+    /// the exchange did not reach (a refused connect) is 0; over a connection already open
+    /// (bReused) there was no connect (0) and no handshake (-1).
+    struct Timings {
+        int64_t nLookupUs = 0;     ///< the host name resolved, or the open connection found
+        int64_t nConnectUs = 0;    ///< the TCP connection up
+        int64_t nTlsUs = -1;       ///< the TLS handshake done; -1 when the exchange made none
+        int64_t nFirstByteUs = 0;  ///< the first byte of the response in
+        int64_t nTotalUs = 0;      ///< the exchange done
+        bool bReused = false;      ///< no new connection was opened (CURLINFO_NUM_CONNECTS 0)
+    };
+    // Not virtual, like the body hand-over above.
+    /// Fills `timings` from the last exchange this object carried itself, failed ones included;
+    /// false, `timings` untouched, when it carried none since its last init (a derived object
+    /// that carries its exchanges itself never has).
+    bool JXLibCurlGetTimings(Timings& timings) const;
     /// Percent-encodes every byte of `text` but letters, digits and "-._~" into `escaped`.
     /// False, `escaped` empty, when libcurl cannot (text too long, memory short).
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);

@@ -98,6 +98,7 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     std::string response;
     std::string responseHeaders;
     bool bodyHandedOver = false;            // taken by a caller since the last exchange
+    bool performed = false;                 // libcurl carried an exchange since the last init
     const std::string* lentBody = nullptr;  // where the body went, while it is on loan
     WriteCallback writeCallback = nullptr;
     TqDebug debug{nullptr};

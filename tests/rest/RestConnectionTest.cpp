@@ -137,8 +137,10 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
         "IntOption CONNECTTIMEOUT=30",
         "IntOption LOW_SPEED_LIMIT=1",
         "IntOption LOW_SPEED_TIME=60",
+        "IntOption TIMEOUT_MS=600000",
         "StringOption PROTOCOLS_STR=http,https",
-        "StringOption REDIR_PROTOCOLS_STR=https"};
+        "StringOption REDIR_PROTOCOLS_STR=https",
+        "StringOption ACCEPT_ENCODING="};
     auto steps = [&policy](const char* init, std::vector<std::string> after) {
         std::vector<std::string> all = {init, "IntOption NOSIGNAL=1"};
         all.insert(all.end(), policy.begin(), policy.end());
@@ -153,6 +155,8 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
     ASSERT_TRUE(conn.connect("host", false, ""));  // no file, no option
     EXPECT_EQ(conn.events, steps("Init application/xml verify", {}));
     EXPECT_THAT(log.Records(), IsEmpty());
+    conn.Curl().refusedOption = "ACCEPT_ENCODING";  // compression is a saving: still connects
+    EXPECT_TRUE(conn.connect("host", false, ""));
 }
 
 TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
@@ -384,6 +388,11 @@ TEST_F(RestConnection, ExchangeLinesAndLevels) {
     EXPECT_EQ(responses[0].level, 2);
     EXPECT_EQ(responses[0].message, "Response from POST [http://host/vms]:\n<ok/> ");
     EXPECT_EQ(responses[1].message, "Response from GET [http://host/vms]:\n ");
+    // Last, the timings, which a transport that carried no exchange itself does not know.
+    EXPECT_EQ(log.Records().back().function + " " + std::to_string(log.Records().back().level),
+              std::string(kSendReq) + " 2");
+    EXPECT_EQ(log.Records().back().message, "timings GET http://host/vms: unknown");
+    EXPECT_FALSE(conn.getLastTimings().bKnown);
 
     log.Clear();
     conn.enableDebug();
@@ -392,6 +401,7 @@ TEST_F(RestConnection, ExchangeLinesAndLevels) {
     EXPECT_EQ(log.From(kLogRequest)[0].level, 0);
     ASSERT_EQ(log.From(kLogResponse).size(), 1u);
     EXPECT_EQ(log.From(kLogResponse)[0].level, 0);
+    EXPECT_EQ(log.Records().back().level, 0);
     ASSERT_EQ(log.From(kComputeUrl).size(), 1u);
     EXPECT_EQ(log.From(kComputeUrl)[0].level, 2) << "only the exchange lines move to level 0";
     EXPECT_THAT(log.Errors(), IsEmpty());

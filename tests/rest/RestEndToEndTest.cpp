@@ -2,8 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <brotli/encode.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -17,6 +23,8 @@
 #include "VSRestApiConnection.h"
 
 using rest_labels::kLogError;
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 
 namespace {
@@ -33,6 +41,7 @@ public:
         delete m_pCurl;  // the connection owns its transport; this one replaces the real one
         m_pCurl = curl.release();
     }
+    using CVSRestApiConnection::m_pCurl;
 };
 
 // Whether the platform's transport hands a body over to the caller's string without a copy (our
@@ -52,6 +61,55 @@ struct HasHeaderStack<Curl,
                       std::void_t<decltype(std::declval<Curl&>().JXLibCurlPushHttpHeaderList())>>
     : std::true_type {};
 constexpr bool kHasHeaderStack = HasHeaderStack<JXLibCurl>::value;
+
+// One deflate call over `in`, with room for all it writes; deflateEnd once `end`.
+std::string Deflate(z_stream& z, const std::string& in, int flush, bool end) {
+    std::string out(deflateBound(&z, in.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, flush);
+    out.resize(out.size() - z.avail_out);
+    if (end) {
+        deflateEnd(&z);
+    }
+    return out;
+}
+
+// A body as a server sends it in one frame of the encoding its Content-Encoding names.
+std::string Encode(const std::string& coding, const std::string& data) {
+    z_stream z{};
+    if (coding == "gzip" && deflateInit2(&z, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY) == Z_OK) {
+        return Deflate(z, data, Z_FINISH, true);
+    }
+    std::string out(ZSTD_compressBound(data.size()) + BrotliEncoderMaxCompressedSize(data.size()),
+                    '\0');
+    size_t size = out.size();
+    if (coding == "br") {
+        BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC,
+                              data.size(), reinterpret_cast<const uint8_t*>(data.data()), &size,
+                              reinterpret_cast<uint8_t*>(&out[0]));
+    } else {
+        size = ZSTD_compress(&out[0], out.size(), data.data(), data.size(), 3);
+    }
+    out.resize(size);
+    return out;
+}
+
+// 1 GiB of zeros as gzip, 1 MB, made at the cost of 1 MiB: a fully flushed deflate block is
+// byte-aligned and refers to nothing before it, so copies of it follow one another. No trailer:
+// a client stops long before it.
+std::string GzipBomb() {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    const std::string block = Deflate(z, std::string(size_t{1} << 20, '\0'), Z_FULL_FLUSH, true);
+    std::string out("\x1f\x8b\x08\0\0\0\0\0\x02\x03", 10);  // the gzip header
+    for (int i = 0; i < 1024; ++i) {
+        out += block;
+    }
+    return out;
+}
 
 std::string Header(const ReceivedRequest& r, const std::string& name) {
     auto it = r.headers.find(name);
@@ -177,8 +235,20 @@ TEST(RestEndToEnd, HttpsVerifiesAgainstTheCaFile) {
 
     Client trusted(server.Port(), true);
     ASSERT_TRUE(trusted.connect("127.0.0.1", false, tls.caFile));
+    LogCapture timingsLog;
     EXPECT_TRUE(trusted.get("vms", response, nullptr));
     EXPECT_EQ(response, "ok GET");
+    // Where the time went: the phases in order, TLS included; the second request reuses.
+#ifndef VSTEST_PLATFORM_PACKAGE  // reporting them is our transport's extra
+    const VSRestApiTimings t = trusted.getLastTimings();
+    const int64_t phases[] = {0, t.nLookupUs, t.nConnectUs, t.nTlsUs, t.nFirstByteUs, t.nTotalUs};
+    EXPECT_TRUE(t.bKnown && std::is_sorted(std::begin(phases), std::end(phases)) && !t.bReused);
+    EXPECT_THAT(timingsLog.Records().back().message,
+                ContainsRegex("/vms: lookup [0-9.]+ ms, connect [0-9.]+ ms, tls [0-9.]+ ms, first "
+                              "byte [0-9.]+ ms, total [0-9.]+ ms, new connection$"));
+    EXPECT_TRUE(trusted.get("vms", response, nullptr));
+    EXPECT_TRUE(trusted.getLastTimings().bReused);
+#endif
 
     LogCapture log;
     Client untrusted(server.Port(), true);
@@ -527,4 +597,42 @@ TEST(RestEndToEnd, FailuresBeforeAnExchangeSayWhyWhateverTheLogDoes) {
     EXPECT_EQ(client.getLastCurlError(), "") << "a connect that succeeds leaves no reason behind";
     EXPECT_FALSE(client.post("vms", "body", response, nullptr));  // refused port: LogError
     EXPECT_THAT(client.getLastCurlError(), HasSubstr("Couldn't connect"));
+}
+
+// Decoded in every encoding, bounded in decoded bytes, and offered only while the switch is on.
+TEST(RestEndToEnd, CompressedBodiesAreDecodedBoundedAndOfferedOnRequest) {
+    const std::string plain(50000, 'v');
+    const std::map<std::string, std::string> bodies = {{"gzip", Encode("gzip", plain)},
+                                                       {"br", Encode("br", plain)},
+                                                       {"zstd", Encode("zstd", plain)},
+                                                       {"bomb", GzipBomb()}};
+    TestServer server;
+    server.SetResponder([&bodies](const httplib::Request& req, httplib::Response& res) {
+        const std::string coding = req.path.substr(8);  // after "/api/v1/"
+        res.set_header("Content-Encoding", coding == "bomb" ? "gzip" : coding);
+        res.set_content(bodies.at(coding), "text/plain");
+    });
+    Client client(server.Port());
+    client.setCompression(false);  // before connect
+    ASSERT_TRUE(client.connect("127.0.0.1", false, ""));
+    std::string response;
+    EXPECT_TRUE(client.get("zstd", response, nullptr) && response == plain) << "decoded unasked";
+    client.setCompression(true);
+    for (const char* coding : {"gzip", "br", "zstd"}) {
+        EXPECT_TRUE(client.get(coding, response, nullptr) && response == plain) << coding;
+    }
+    client.setCompression(false);  // after connect
+    EXPECT_TRUE(client.get("gzip", response, nullptr) && response == plain);
+    const auto r = server.Requests();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_THAT(Header(r[1], "Accept-Encoding"),
+                AllOf(HasSubstr("gzip"), HasSubstr("br"), HasSubstr("zstd")));
+    EXPECT_EQ(Header(r[0], "Accept-Encoding") + Header(r[4], "Accept-Encoding"), "<none><none>");
+#ifndef VSTEST_PLATFORM_PACKAGE  // a body limit a client lowers is our transport's
+    const LogCapture quiet;
+    client.m_pCurl->JXLibCurlSetResponseLimits(size_t{16} << 20, 200 << 10);
+    EXPECT_FALSE(client.get("bomb", response, nullptr));
+    EXPECT_EQ(client.getLastCurlError(), "response body exceeds the limit of 16777216 bytes");
+    EXPECT_TRUE(response.empty());
+#endif
 }

@@ -53,10 +53,13 @@ TEST(JXLibCurl, HeaderLinesGoOutUntilFreed) {
     TestServer server;
     JXLibCurl curl;
     ASSERT_TRUE(curl.JXLibCurlInit("application/xml", false, false, nullptr));
+    JXLibCurl::Timings timings;
     ASSERT_TRUE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, "X-One: 1"));
     EXPECT_FALSE(curl.JXLibCurlAppendHeader(static_cast<_http_hdr_type_>(5), "X-Two: 2"));
     ASSERT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/a").c_str(), nullptr, 0,
                                              false, false, nullptr));
+    ASSERT_TRUE(curl.JXLibCurlGetTimings(timings));
+    EXPECT_EQ(timings.nTlsUs, -1) << "plain http";
     ASSERT_TRUE(curl.JXLibCurlFreeHttpHeaderList());
     ASSERT_TRUE(curl.JXLibCurlSendHttpReqLog(HTTP_REQ_GET, Url(server, "/b").c_str(), nullptr, 0,
                                              false, false, nullptr));
@@ -83,6 +86,7 @@ TEST(JXLibCurl, HeaderLinesGoOutUntilFreed) {
     // with an Error line that names the header and never shows the value.
     LogCapture capture;
     EXPECT_FALSE(curl.JXLibCurlInit("text/plain\r\nX-Smuggled: t0k", false, false, nullptr));
+    EXPECT_FALSE(curl.JXLibCurlGetTimings(timings)) << "init forgets the last exchange";
     for (const char* line : {"X-Token: t0k\r\n\r\nDELETE /all HTTP/1.1", "X-Token: t0k\nX: y",
                              "X-Token: t0k\r", "t0k\r\nX: y"}) {
         EXPECT_FALSE(curl.JXLibCurlAppendHeader(HTTP_HDR_STANDARD, line));
