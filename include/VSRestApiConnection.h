@@ -72,10 +72,11 @@ struct VSRestApiTimings {
 /// Retried: GET, PUT and DELETE, and a POST that isRepeatableRequest marks; after a failure
 /// before any byte of a response (refused, reset, a connect that timed out) or an answer of
 /// 429, 502, 503 or 504. The wait before retry n is the answer's Retry-After (seconds or an
-/// HTTP-date) where it has one, else drawn at random between 0 and nFirstDelayMs doubled n - 1
-/// times (full jitter); never longer than nMaxDelayMs. A wait that would leave less than 50 ms
-/// of nDeadlineMs for the next attempt is not taken: the last attempt's outcome is the
-/// request's.
+/// HTTP-date) where it has one (read from the transport's header block, GetHttpResponse(length,
+/// true): on a platform whose transport keeps none, the backoff applies), else drawn at random
+/// between 0 and nFirstDelayMs doubled n - 1 times (full jitter); never longer than nMaxDelayMs. A
+/// wait that would leave less than 50 ms of nDeadlineMs for the next attempt is not taken: the last
+/// attempt's outcome is the request's.
 ///
 ///     VSRestApiRetryPolicy policy;
 ///     policy.nMaxAttempts = 4;       // the first attempt and up to three retries
@@ -191,9 +192,9 @@ public:
     std::string UrlEncode(const std::string& text);
 
     /// The transport's most recent error text, empty when it has none; after a request refused
-    /// for want of a connect "not connected: call connect() first", after a failed connect its
-    /// reason (see connect()). Takes the request lock, so it waits for a request under way on
-    /// another thread.
+    /// for want of a connect "not connected: call connect() first", after a cancelled one "the
+    /// request was cancelled" (see cancel()), after a failed connect its reason (see connect()).
+    /// Takes the request lock, so it waits for a request under way on another thread.
     std::string getLastCurlError();
 
     /// The HTTP status of the last exchange (200, 404, ...); 0 when none came back (a transport
@@ -232,6 +233,29 @@ public:
     /// large VM list over a slow link, short enough that a trickled body cannot hold a job.
     static constexpr long kDefaultRequestDeadlineMs = 600000;
 
+    /// Cancels the request under way, from any thread, without waiting for the request lock:
+    /// the exchange in flight and any wait between attempts end (within 100 ms over an open
+    /// connection; while the server's name is resolved or its connection opened, at the
+    /// transport's next check, within about a second). The request returns false with no
+    /// retry, getLastCurlError() "the request was cancelled", getLastHttpStatus() the status of
+    /// its last exchange if one had arrived (else 0), nothing half-received in `response`, and
+    /// its LogError lines. Until resetCancel(), every request on the connection fails the same
+    /// way at once, before it sends anything, so a request issued just after cancel() cannot
+    /// slip through. On a platform whose transport cannot end an exchange from another thread
+    /// (our stand-ins can), the exchange in flight runs to its end and the request stops at the
+    /// next attempt boundary: the wait still ends at once, and no further attempt is made (a
+    /// last exchange that succeeded still counts). Our transport also ends the connection's open
+    /// connections; the next request opens a new one. Must not be called while the connection
+    /// is being destroyed.
+    ///
+    ///     std::thread stopper([&] { stopSignal.wait(); client.cancel(); });
+    ///     if (!client.get("vms", response, nullptr)) { ... }  // "the request was cancelled"
+    ///     stopper.join();
+    ///     client.resetCancel();  // the connection serves the next job normally
+    void cancel();
+    /// Lets requests run again after cancel(); harmless when nothing was cancelled. Any thread.
+    void resetCancel();
+
     /// Whether requests offer compressed bodies: on by default, every encoding the transport's
     /// libcurl decodes (gzip, deflate, brotli, zstd, as built) in an Accept-Encoding line, and
     /// the caller gets the decoded body. The response body limit of the transport counts decoded
@@ -250,6 +274,38 @@ public:
     /// unknown".
     /// Takes the request lock like getLastHttpStatus().
     VSRestApiTimings getLastTimings();
+
+    /// @name Proxies
+    /// With neither call below, the transport's libcurl picks the proxy from the environment at
+    /// each transfer: http_proxy (lower case only; HTTP_PROXY is ignored) for http URLs,
+    /// https_proxy or HTTPS_PROXY for https ones, all_proxy or ALL_PROXY for both, a URL such as
+    /// "http://proxy.example:3128"; no_proxy or NO_PROXY lists the hosts that go direct
+    /// (comma-separated names, ".example.com" for a domain, "*" for all). A loopback server
+    /// (127.0.0.1, localhost) goes through the proxy too unless no_proxy names it. HTTPS goes
+    /// through an HTTP proxy as a CONNECT tunnel and verifies the server at its end, not the
+    /// proxy (connect's skipSslVerify and caFile apply to the server as without a proxy); an
+    /// https:// proxy's own certificate is checked against the system's CAs (CURLOPT_PROXY_CAINFO
+    /// set after connect changes them). Both calls take effect with the next connect(), which
+    /// sets them after the transport policy every time (a transport that refuses one fails
+    /// connect with "Failed to set curl option:[CURLOPT_PROXY]", naming the option and never
+    /// its value); they take the request lock.
+    ///
+    ///     client.setProxy("http://proxy.example:3128", "agent", password);
+    ///     client.connect("vmhost.example", false, caFile);
+    /// @{
+
+    /// Sends every request through the proxy at `url` (CURLOPT_PROXY, "host:port" or
+    /// "scheme://host:port"), instead of the environment's, with `user` and `password` in
+    /// CURLOPT_PROXYUSERNAME and CURLOPT_PROXYPASSWORD when either is not empty (libcurl sends
+    /// them as a Proxy-Authorization line, which the log masks; pass them here rather than in
+    /// the URL). no_proxy still sends the hosts it lists direct. An empty `url` goes back to the
+    /// environment's proxy, the default.
+    void setProxy(const std::string& url, const std::string& user = "",
+                  const std::string& password = "");
+    /// Every request goes direct, whatever the environment says (CURLOPT_PROXY ""), until
+    /// setProxy names a route again.
+    void disableProxy();
+    /// @}
 
 protected:
     /// @name Hooks: the steps of sendReq, for a client to override
@@ -406,6 +462,7 @@ private:
     std::string Loggable(const std::string& body) const;
     bool ConfigureTransport(bool skipSslVerify, const std::string& caFile);
     bool ApplyTransportPolicy();
+    bool ApplyProxy();
     void RefuseConnect(const std::string& reason);
     bool RunHeaderHooks(HTTP_REQ_TYPE verb, const std::string& resource, const std::string& body,
                         const VSRestApiRequestOptions* options);

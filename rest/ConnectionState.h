@@ -4,9 +4,11 @@
 // derived clients are compiled against, stay as they are. Internal: not installed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "VSRestApiConnection.h"
 
@@ -19,11 +21,43 @@ struct CVSRestApiConnection::Private {
     VSRestApiRetryPolicy retryPolicy;                     // setRetryPolicy; retries off by default
     long nRequestDeadlineMs = kDefaultRequestDeadlineMs;  // setRequestDeadline; 0: none
     bool bSetsTimeout = false;  // CURLOPT_TIMEOUT_MS is the library's before each attempt
+    // The connection's route (setProxy, disableProxy), set by connect after its policy.
+    enum class ProxyMode { Environment, Named, Off };
+    struct ProxyChoice {
+        ProxyMode mode = ProxyMode::Environment;
+        std::string strUrl;  // empty with Off: CURLOPT_PROXY "" turns every proxy off
+        std::string strUser;
+        std::string strPassword;
+    };
+    ProxyChoice proxy;
+
     // The wait between attempts is a wait on this state rather than a sleep, so that another
     // thread can end it at once: set bEndWait under waitMutex and notify waitWake.
     std::mutex waitMutex;
     std::condition_variable waitWake;
     bool bEndWait = false;
+    // cancel(): read by the request path without the request lock, which cancel() cannot take.
+    std::atomic<bool> bCancelled{false};
+
+    // Both from any thread: the flag first, so that a request that finds the wait ended also
+    // finds it cancelled.
+    void Cancel() {
+        bCancelled.store(true, std::memory_order_release);
+        {
+            const std::lock_guard<std::mutex> lock(waitMutex);
+            bEndWait = true;
+        }
+        waitWake.notify_all();
+    }
+    void ResetCancel() {
+        const std::lock_guard<std::mutex> lock(waitMutex);
+        bEndWait = false;
+        bCancelled.store(false, std::memory_order_release);
+    }
+    bool IsCancelled() const { return bCancelled.load(std::memory_order_acquire); }
+    // The cancelled request's reason: the transport's record before any exchange, else a note
+    // that leaves the status of the exchange made (Cancellation.cpp).
+    static void NoteCancelled(JXLibCurl& curl, const void* connection, bool exchanged);
 
     // True when the whole wait passed, false when it was ended early.
     bool WaitBetweenAttempts(long waitMs) {

@@ -11,7 +11,9 @@
 //  - a failure found before an exchange, or a status the platform's send let through: kept
 //    by the library in FailureNotes, keyed by the connection object (its layout is fixed,
 //    so the text cannot live in the object), and answered by getLastCurlError;
-//  - the timings: none, so getLastTimings says they are unknown.
+//  - the timings: none, so getLastTimings says they are unknown;
+//  - cancelling the exchange under way: not possible, so cancel() takes effect at the next
+//    attempt boundary (the wait between attempts is the library's own and ends at once anyway).
 // Internal: not installed.
 #pragma once
 
@@ -53,6 +55,28 @@ struct HasTimings : std::false_type {};
 template <typename Curl>
 struct HasTimings<Curl, std::void_t<decltype(std::declval<const Curl&>().JXLibCurlGetTimings(
                             std::declval<typename Curl::Timings&>()))>> : std::true_type {};
+
+template <typename Curl, typename = void>
+struct HasCancel : std::false_type {};
+template <typename Curl>
+struct HasCancel<Curl, std::void_t<decltype(std::declval<Curl&>().JXLibCurlCancel()),
+                                   decltype(std::declval<Curl&>().JXLibCurlResetCancel())>>
+    : std::true_type {};
+
+// Ends the exchange under way where the transport can; called from any thread.
+template <typename Curl>
+void CancelExchange([[maybe_unused]] Curl& curl) {
+    if constexpr (HasCancel<Curl>::value) {
+        curl.JXLibCurlCancel();
+    }
+}
+
+template <typename Curl>
+void ResetExchangeCancel([[maybe_unused]] Curl& curl) {
+    if constexpr (HasCancel<Curl>::value) {
+        curl.JXLibCurlResetCancel();
+    }
+}
 
 // The last exchange's timings where the transport keeps them; else (or before any exchange)
 // unknown.

@@ -200,7 +200,7 @@ bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::str
         RefuseConnect("Failed to set curl option:[CURLOPT_NOSIGNAL]");
         return false;
     }
-    if (!ApplyTransportPolicy()) {
+    if (!ApplyTransportPolicy() || !ApplyProxy()) {
         return false;
     }
     if (!skipSslVerify && !caFile.empty() &&
@@ -309,6 +309,9 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
     std::optional<TimingsLine> timings;  // each attempt's line; the last one's after the others
     bool sent = false;
     for (int attempt = 1;; ++attempt) {
+        if (m_pPrivate->IsCancelled()) {
+            break;  // before this attempt, or the wait before it ended by cancel()
+        }
         if (!RunHeaderHooks(verb, resource, body, options) || !LimitAttempt(clock.RemainingMs())) {
             return false;
         }
@@ -325,6 +328,9 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         }
     }
     if (!sent) {
+        if (m_pPrivate->IsCancelled()) {
+            Private::NoteCancelled(*m_pCurl, this, timings.has_value());
+        }
         LogError(verb, url, body, response);
         return false;
     }

@@ -1,8 +1,10 @@
 # The request path's source files, one job each; the top-level list includes this.
 set(VSSUPPORT_REST_SOURCES
+  rest/Cancellation.cpp
   rest/Compression.cpp
   rest/JxCriticalSection.cpp
   rest/LogText.cpp
+  rest/Proxy.cpp
   rest/RetryPolicy.cpp
   rest/ServerText.cpp
   rest/Timings.cpp

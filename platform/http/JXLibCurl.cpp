@@ -34,6 +34,11 @@
 //  - The response header block never leaves the object.
 #include "JXLibCurl.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -235,6 +240,13 @@ void JXLibCurl::Impl::ApplyCallbacks(JXLibCurl* owner) {
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Impl::BodyCallback);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
     }
+    // Cancellation: the progress callback ends a transfer between its steps, the socket
+    // callback lets JXLibCurlCancel wake one that waits on a silent peer.
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Impl::ProgressCallback);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, &Impl::SocketCallback);
+    curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, this);
 }
 
 // Every verb sets the same four options, so nothing of the previous request survives on the
@@ -438,11 +450,16 @@ bool JXLibCurl::JXLibCurlSendHttpReqLog(HTTP_REQ_TYPE verb, const char* url, con
                          static_cast<int>(length), body ? static_cast<const char*>(body) : "");
     }
 
-    const CURLcode rc = d.Perform(verb, url, body, length);
-    d.performed = true;
+    // While cancelled, nothing goes out; a transfer cancelled on its way fails whatever it got.
+    const bool refused = d.cancel.IsCancelled();
+    const CURLcode rc = refused ? CURLE_ABORTED_BY_CALLBACK : d.Perform(verb, url, body, length);
     long status = 0;
-    curl_easy_getinfo(d.easy->Handle(), CURLINFO_RESPONSE_CODE, &status);
+    if (!refused) {
+        d.performed = true;
+        curl_easy_getinfo(d.easy->Handle(), CURLINFO_RESPONSE_CODE, &status);
+    }
     m_nHttpErrorCode = status;
+    d.AfterTransfer();
     if (d.stopped == Impl::Stop::None && rc != CURLE_OK) {
         d.ReadLibcurlStop(rc);
     }
@@ -557,3 +574,103 @@ const char* JXLibCurl::GetHttpReqTypeString(HTTP_REQ_TYPE verb) {
     }
     return "UNKNOWN";
 }
+
+// Cancellation (see CancelSwitch in JXLibCurlImpl.h).
+
+void JXLibCurl::JXLibCurlCancel() {
+    m_pImpl->cancel.Cancel();
+}
+
+void JXLibCurl::JXLibCurlResetCancel() {
+    m_pImpl->cancel.Reset();
+}
+
+int JXLibCurl::Impl::ProgressCallback(void* impl, curl_off_t /*dlTotal*/, curl_off_t /*dlNow*/,
+                                      curl_off_t /*ulTotal*/, curl_off_t /*ulNow*/) {
+    return static_cast<Impl*>(impl)->cancel.IsCancelled() ? 1 : 0;  // non-zero aborts
+}
+
+int JXLibCurl::Impl::SocketCallback(void* impl, curl_socket_t socket, curlsocktype /*purpose*/) {
+    static_cast<Impl*>(impl)->cancel.Watch(socket);
+    return CURL_SOCKOPT_OK;
+}
+
+// The connection libcurl used last may have come with a pooled handle, opened before this
+// object watched its sockets. A transfer that ends while cancelled fails as cancelled, whatever
+// libcurl made of its shut-down sockets.
+void JXLibCurl::Impl::AfterTransfer() {
+    cancel.ForgetClosed();
+    curl_socket_t active = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy->Handle(), CURLINFO_ACTIVESOCKET, &active) == CURLE_OK &&
+        active != CURL_SOCKET_BAD) {
+        cancel.Watch(active);
+    }
+    if (cancel.IsCancelled()) {
+        stopped = Stop::Cancelled;
+    }
+}
+
+namespace vsplatform {
+
+namespace {
+
+bool SameSocket(int original, int duplicate) {
+    struct stat a {};
+    struct stat b {};
+    return ::fstat(original, &a) == 0 && ::fstat(duplicate, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+CancelSwitch::~CancelSwitch() {
+    for (const Watched& watched : m_watched) {
+        ::close(watched.duplicate);
+    }
+}
+
+void CancelSwitch::Cancel() noexcept {
+    m_bCancelled.store(true, std::memory_order_release);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Watched& watched : m_watched) {
+        ::shutdown(watched.duplicate, SHUT_RDWR);
+    }
+}
+
+// Without a duplicate (no descriptor left, memory short) the socket is only ended by the
+// progress callback, within about a second.
+void CancelSwitch::Watch(int socket) noexcept {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Watched& watched : m_watched) {
+        if (watched.original == socket) {
+            return;
+        }
+    }
+    const int duplicate = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) {
+        return;
+    }
+    try {
+        m_watched.push_back({socket, duplicate});
+    } catch (const std::bad_alloc&) {
+        ::close(duplicate);
+        return;
+    }
+    if (IsCancelled()) {
+        ::shutdown(duplicate, SHUT_RDWR);  // cancelled while libcurl was connecting
+    }
+}
+
+void CancelSwitch::ForgetClosed() noexcept {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto closed = std::remove_if(m_watched.begin(), m_watched.end(), [](const Watched& w) {
+        if (SameSocket(w.original, w.duplicate)) {
+            return false;
+        }
+        ::close(w.duplicate);
+        return true;
+    });
+    m_watched.erase(closed, m_watched.end());
+}
+
+}  // namespace vsplatform

@@ -188,6 +188,19 @@ public:
     /// false, `timings` untouched, when it carried none since its last init (a derived object
     /// that carries its exchanges itself never has).
     bool JXLibCurlGetTimings(Timings& timings) const;
+    // Not virtual, like the body hand-over above.
+    /// Ends the exchange under way on another thread, and refuses every later one, until
+    /// JXLibCurlResetCancel(): the send returns false with "the request was cancelled" in the
+    /// error buffer, GetHttpErrorCode() the status if one had arrived (else 0), and no body.
+    /// Safe to call from any thread while an exchange runs (not while the object is destroyed).
+    /// Over an open connection the exchange ends at once: the call shuts its sockets down,
+    /// which also ends the object's idle connections (a connection that came with a pooled
+    /// handle, from its first exchange in this object on). While the name is resolved or the
+    /// connection opened it ends at libcurl's next progress check, within about a second; so
+    /// does a transfer a caller took off the progress callback (CURLOPT_NOPROGRESS 1).
+    void JXLibCurlCancel();
+    /// Lets exchanges run again after JXLibCurlCancel(); harmless when none was made. Any thread.
+    void JXLibCurlResetCancel();
     /// Percent-encodes every byte of `text` but letters, digits and "-._~" into `escaped`.
     /// False, `escaped` empty, when libcurl cannot (text too long, memory short).
     virtual bool JXLibCurlUrlEscape(const std::string& text, std::string& escaped);

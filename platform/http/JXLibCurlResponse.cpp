@@ -106,6 +106,8 @@ void JXLibCurl::Impl::DescribeStop(char* error, size_t capacity) {
     } else if (stopped == Stop::HeaderLine) {
         std::snprintf(error, capacity, "response header line exceeds the limit of %zu bytes",
                       vsplatform::kHeaderLineLimit);
+    } else if (stopped == Stop::Cancelled) {
+        std::snprintf(error, capacity, "the request was cancelled");
     } else {
         std::snprintf(error, capacity, "out of memory while receiving the response");
     }

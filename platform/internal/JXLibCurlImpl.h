@@ -8,8 +8,10 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -85,6 +87,42 @@ private:
     size_t m_nCount = 0;
 };
 
+// Ends the transfer under way from another thread (JXLibCurlCancel). libcurl asks the progress
+// callback only about once a second while a peer is silent, so the flag alone could take that
+// long; shutting the transfer's sockets down wakes libcurl at once. The sockets are libcurl's,
+// and it may close one at any moment on the transfer's thread, after which the number can be
+// another file's: so each is kept as a duplicate of our own (the same socket under a number
+// nobody else closes), and after each exchange, on the transfer's thread, the duplicates of
+// the sockets libcurl has closed since are dropped.
+class [[gnu::visibility("hidden")]] CancelSwitch {
+public:
+    CancelSwitch() = default;
+    ~CancelSwitch();
+    CancelSwitch(const CancelSwitch&) = delete;
+    CancelSwitch& operator=(const CancelSwitch&) = delete;
+
+    void Cancel() noexcept;  // any thread
+    void Reset() noexcept {
+        m_bCancelled.store(false, std::memory_order_release);
+    }
+    bool IsCancelled() const noexcept {
+        return m_bCancelled.load(std::memory_order_acquire);
+    }
+    // A socket of the handle's (libcurl's socket option callback, or the last transfer's).
+    void Watch(int socket) noexcept;
+    // On the transfer's thread, between exchanges.
+    void ForgetClosed() noexcept;
+
+private:
+    struct Watched {
+        int original;   // libcurl's number
+        int duplicate;  // ours, closed by ForgetClosed or the destructor
+    };
+    std::atomic<bool> m_bCancelled{false};
+    std::mutex m_mutex;
+    std::vector<Watched> m_watched;
+};
+
 }  // namespace vsplatform
 
 struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
@@ -111,7 +149,9 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     size_t standingHeaderLimit = vsplatform::kDefaultHeaderLimit;
     std::vector<vsplatform::StandingOption> standing;  // one entry per option, the last value
     // Why a callback stopped the transfer: libcurl only reports that one did.
-    enum class Stop { None, BodyLimit, HeaderLimit, HeaderLine, NoMemory } stopped = Stop::None;
+    enum class Stop { None, BodyLimit, HeaderLimit, HeaderLine, NoMemory, Cancelled };
+    Stop stopped = Stop::None;
+    vsplatform::CancelSwitch cancel;  // JXLibCurlCancel, from any thread
 
     bool ApplyDefaults(JXLibCurl * owner, bool skipSslVerify, bool verbose);
     void ApplyVerification(bool skipSslVerify);
@@ -119,6 +159,7 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
                   curl_off_t offset, const char* text);
     void ApplyStanding();
     void ReadLibcurlStop(CURLcode rc);
+    void AfterTransfer();
     void ApplyCallbacks(JXLibCurl * owner);
     size_t Collect(std::string & into, size_t limit, Stop overflow, const char* data, size_t size);
     void ReserveBody();
@@ -127,6 +168,8 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     void DescribeStop(char* error, size_t capacity);
     static bool JudgeStatus(long status, char* error, size_t capacity);
     void Trace(curl_infotype type, const char* data, size_t size);
+    static int ProgressCallback(void* impl, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int SocketCallback(void* impl, curl_socket_t socket, curlsocktype purpose);
     static int TraceCallback(CURL * handle, curl_infotype type, char* data, size_t size,
                              void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);

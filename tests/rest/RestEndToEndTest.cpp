@@ -9,14 +9,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "LogCapture.h"
+#include "ProxyServer.h"
 #include "RestLabels.h"
 #include "TempDir.h"
 #include "TestServer.h"
@@ -635,4 +639,135 @@ TEST(RestEndToEnd, CompressedBodiesAreDecodedBoundedAndOfferedOnRequest) {
     EXPECT_EQ(client.getLastCurlError(), "response body exceeds the limit of 16777216 bytes");
     EXPECT_TRUE(response.empty());
 #endif
+}
+
+namespace {
+
+// The environment's proxy variables, unset while it lives (a case sets its own), then restored.
+class ProxyEnvironment {
+public:
+    ProxyEnvironment() {
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                 "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(
+                name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    ~ProxyEnvironment() {
+        for (const auto& [name, value] : m_saved) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        }
+    }
+    ProxyEnvironment(const ProxyEnvironment&) = delete;
+    ProxyEnvironment& operator=(const ProxyEnvironment&) = delete;
+
+    // Empty: unset.
+    static void Set(const char* name, const std::string& value) {
+        value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
+    }
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
+};
+
+class RefusesProxyPassword : public JXLibCurl {
+public:
+    bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
+                                                  const std::string& value) override {
+        return option != CURLOPT_PROXYPASSWORD &&
+               JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(option, value);
+    }
+};
+
+constexpr const char* kProxyPassword = "pr0xy-S3cret";
+constexpr const char* kProxyBasic = "YWdlbnQ6cHIweHktUzNjcmV0";  // agent:pr0xy-S3cret
+
+}  // namespace
+
+// The route of a request to a loopback server: through the proxy, which then saw its absolute
+// URL, or direct. The connection's own proxy beats the environment's; no credential of it
+// reaches a log line, the transport's trace and a refused connect's line included.
+TEST(RestEndToEnd, ProxiesFromTheEnvironmentOrTheConnection) {
+    TestServer server;
+    ProxyServer proxy;
+    const ProxyEnvironment env;
+    const std::string dead = LoopbackUrl("http", UnusedPort(), "/");
+    enum Own { kNone, kNamed, kOff };
+    const struct {
+        const char* name;
+        std::string httpProxy;
+        const char* noProxy;
+        Own own;
+        bool viaProxy;
+    } cases[] = {
+        {"environment", proxy.Url(), "", kNone, true},
+        {"no_proxy", proxy.Url(), "example.org,127.0.0.1", kNone, false},
+        {"own over environment", dead, "", kNamed, true},
+        {"environment off", proxy.Url(), "", kOff, false},
+    };
+    LogCapture log;
+    for (const auto& c : cases) {
+        ProxyEnvironment::Set("http_proxy", c.httpProxy);
+        ProxyEnvironment::Set("no_proxy", c.noProxy);
+        Client client(server.Port());
+        if (c.own == kNamed) {
+            client.setProxy(proxy.Url(), "agent", kProxyPassword);
+        } else if (c.own == kOff) {
+            client.disableProxy();
+        }
+        ASSERT_TRUE(client.connect("127.0.0.1", false, "")) << c.name;
+        client.m_pCurl->JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_VERBOSE, 1);
+        const size_t before = proxy.Heads().size();
+        std::string response;
+        EXPECT_TRUE(client.get("vms", response, nullptr) && response == "ok GET") << c.name;
+        ASSERT_EQ(proxy.Heads().size(), before + (c.viaProxy ? 1 : 0)) << c.name;
+        if (c.viaProxy) {
+            EXPECT_THAT(proxy.Heads().back(), HasSubstr("GET " + server.Url("/api/v1/vms")));
+        }
+    }
+    EXPECT_THAT(proxy.Heads().back(),
+                HasSubstr(std::string("Proxy-Authorization: Basic ") + kProxyBasic));
+    Client refused(server.Port());
+    refused.UseTransport(std::make_unique<RefusesProxyPassword>());
+    refused.setProxy(proxy.Url(), "agent", kProxyPassword);
+    EXPECT_FALSE(refused.connect("127.0.0.1", false, ""));
+    EXPECT_EQ(refused.getLastCurlError(), "Failed to set curl option:[CURLOPT_PROXYPASSWORD]");
+
+    std::string all;
+    for (const auto& r : log.Records()) {
+        all += r.message + "\n";
+    }
+    EXPECT_EQ(all.find(kProxyPassword), std::string::npos) << all;
+    EXPECT_EQ(all.find(kProxyBasic), std::string::npos) << all;
+#ifndef VSTEST_PLATFORM_PACKAGE  // the trace into the log is our transport's
+    EXPECT_THAT(all, HasSubstr("> Proxy-Authorization: ***"));
+#endif
+}
+
+// HTTPS through the environment's proxy is a tunnel: the server's certificate is verified
+// against the connection's CA file, end to end.
+TEST(RestEndToEnd, HttpsThroughAProxyVerifiesTheServer) {
+    TempDir dir;
+    TempDir otherDir;
+    const TlsMaterial tls = MakeTestCertificates(dir.Path());
+    const TlsMaterial other = MakeTestCertificates(otherDir.Path());
+    TestServer server(tls);
+    ProxyServer proxy;
+    const ProxyEnvironment env;
+    ProxyEnvironment::Set("https_proxy", proxy.Url());
+    const LogCapture quiet;
+    for (const auto& [caFile, trusted] : {std::pair{tls.caFile, true}, {other.caFile, false}}) {
+        Client client(server.Port(), true);
+        ASSERT_TRUE(client.connect("127.0.0.1", false, caFile));
+        std::string response;
+        EXPECT_EQ(client.get("vms", response, nullptr), trusted) << caFile;
+        EXPECT_THAT(client.getLastCurlError(),
+                    trusted ? ::testing::Matcher<std::string>(::testing::IsEmpty())
+                            : HasSubstr("certificate"));
+    }
+    const std::string connect = "CONNECT 127.0.0.1:" + std::to_string(server.Port());
+    ASSERT_EQ(proxy.Heads().size(), 2u);
+    EXPECT_THAT(proxy.Heads(), ::testing::Each(::testing::StartsWith(connect)));
 }
