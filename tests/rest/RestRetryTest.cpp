@@ -263,6 +263,11 @@ TEST(RestRetry, CancelFromAnotherThread) {
     const std::string kCancelled = "the request was cancelled";
     for (const std::string& first : {std::string("silent"), Answer(503, "Retry-After: 30\r\n")}) {
         SCOPED_TRACE(first);
+#ifdef VSTEST_PLATFORM_PACKAGE
+        if (first != "silent") {
+            continue;  // a platform that keeps no header block waits the backoff, not Retry-After
+        }
+#endif
         std::vector<std::string> script{first, kOk};
         std::vector<std::string> heads;
         std::mutex mutex;
