@@ -48,10 +48,11 @@ std::string Url() {
 
 class TlsConnection : public CVSRestApiConnection {
 public:
-    TlsConnection() {
+    TlsConnection() {  // no encoding offered, as the other clients offer none
         m_strContentType = "application/json";
         m_bUseHttps = true;
         m_nPort = static_cast<unsigned int>(g_nPort);
+        setCompression(false);
     }
 
     bool Connect() { return connect("127.0.0.1", false, g_strCaFile); }
