@@ -1,5 +1,6 @@
-// HTTP-7 to HTTP-14: TLS verification, the options the library sets on every connect (each set
-// here as the library sets it, then shown to act), and the bounds of a response. Where a platform
+// HTTP-7 to HTTP-14 and HTTP-19: TLS verification, the options the library sets on every connect
+// (each set here as the library sets it, then shown to act), the bounds of a response, and the
+// proxy a client names. Where a platform
 // that misses a requirement would wait for good (a stalled connect or transfer), the peer gives
 // up after a cap far beyond the option's time and then completes the exchange, so that such a
 // platform is reported by a send that succeeded, not by a hang.
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <csignal>
@@ -19,8 +21,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "JXLibCurl.h"
+#include "ProxyServer.h"
 #include "RawServer.h"
 #include "TempDir.h"
 #include "TestServer.h"
@@ -181,6 +185,56 @@ void StreamEndlessBody(int fd, std::atomic<bool>& served) {
     const std::string chunk = "100000\r\n" + std::string(1u << 20, 'b') + "\r\n";
     const size_t units = VSPlatformRequirements::kMaxResponseBodyBytes / (1u << 20);
     served = StreamUntilPeerGoes(units + kUnitsPastBound,
+                                 [&] { return RawServer::WriteText(fd, chunk); }) &&
+             RawServer::WriteText(fd, "0\r\n\r\n");
+}
+
+// 1 MiB of zeros as gzip, after a full flush: about 1 KiB that stands on its own, so that it may
+// be sent any number of times; `first` is the gzip header and one such unit.
+struct GzipZeros {
+    std::string first;
+    std::string unit;
+};
+
+GzipZeros MakeGzipZeros() {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    const std::unique_ptr<z_stream, int (*)(z_streamp)> end(&stream, deflateEnd);
+    std::string zeros(1u << 20, '\0');
+    const auto deflateUnit = [&] {
+        std::string out(zeros.size() / 64, '\0');
+        stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
+        stream.avail_in = static_cast<uInt>(zeros.size());
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        deflate(&stream, Z_FULL_FLUSH);
+        out.resize(out.size() - stream.avail_out);
+        return out;
+    };
+    GzipZeros gzip;
+    gzip.first = deflateUnit();
+    gzip.unit = deflateUnit();
+    return gzip;
+}
+
+std::string Chunk(const std::string& data) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+    return size + data + "\r\n";
+}
+
+// A body of a few hundred KB on the wire that decodes to a MiB past the bound, 32 times over.
+// The trailer never comes: a client that counted the wire's bytes would take what it decoded.
+void StreamEndlessGzipBody(int fd, std::atomic<bool>& served) {
+    static const GzipZeros gzip = MakeGzipZeros();
+    RawServer::ReadRequestHead(fd);
+    RawServer::WriteText(fd,
+                         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
+                         "Transfer-Encoding: chunked\r\n\r\n");
+    const size_t units = VSPlatformRequirements::kMaxResponseBodyBytes / (1u << 20);
+    const std::string chunk = Chunk(gzip.unit);
+    served = RawServer::WriteText(fd, Chunk(gzip.first)) &&
+             StreamUntilPeerGoes(units + kUnitsPastBound,
                                  [&] { return RawServer::WriteText(fd, chunk); }) &&
              RawServer::WriteText(fd, "0\r\n\r\n");
 }
@@ -374,4 +428,49 @@ TEST(Requirement, HTTP_14_ResponseBodyAndHeadersBounded) {
         EXPECT_FALSE(sent) << "an endless " << what << " was taken";
         EXPECT_FALSE(served.load()) << "the " << what << " was read past its bound";
     }
+}
+
+// Decoded bytes count: the wire carries a thousandth of the bound. (Whether the reading stopped
+// at the bound is not seen here: the socket buffers hold the compressed rest.)
+TEST(Requirement, HTTP_14_DecodedBodyBounded) {
+    std::atomic<bool> served{false};
+    auto server =
+        std::make_unique<RawServer>([&](int fd, int) { StreamEndlessGzipBody(fd, served); });
+    JXLibCurl curl;
+    Connect(curl, "text/plain");
+    if (!curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_ACCEPT_ENCODING, "")) {
+        GTEST_SKIP() << "the transport offers no encoding, so bodies arrive as sent";
+    }
+    const bool sent = Send(curl, HTTP_REQ_GET, server->Url("/bomb"));
+    server.reset();
+    EXPECT_FALSE(sent) << "a gzip body that decodes past the bound was taken";
+}
+
+// A named proxy carries the requests, with its credentials; an empty one sends them direct,
+// whatever the environment names.
+TEST(Requirement, HTTP_19_NamedProxyOrNone) {
+    TestServer origin;
+    ProxyServer proxy;
+    const ProxyEnvironment environment;
+    ProxyEnvironment::Set("http_proxy", proxy.Url());
+    {
+        JXLibCurl direct;
+        Connect(direct, "text/plain");
+        ASSERT_TRUE(direct.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXY, ""));
+        EXPECT_TRUE(Send(direct, HTTP_REQ_GET, origin.Url("/direct")));
+        EXPECT_TRUE(proxy.Heads().empty()) << "an empty CURLOPT_PROXY used the environment's";
+    }
+    ProxyEnvironment::Set("http_proxy", LoopbackUrl("http", UnusedPort(), ""));
+    JXLibCurl curl;
+    Connect(curl, "text/plain");
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXY, proxy.Url()));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXYUSERNAME, "agent"));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_PROXYPASSWORD, "s3cret"));
+    ASSERT_TRUE(Send(curl, HTTP_REQ_GET, origin.Url("/via")));
+    EXPECT_EQ(Body(curl), "ok GET");
+    const std::vector<std::string> heads = proxy.Heads();
+    ASSERT_EQ(heads.size(), 1u);
+    EXPECT_EQ(heads[0].rfind("GET " + origin.Url("/via") + " ", 0), 0u) << heads[0];
+    EXPECT_NE(heads[0].find("Proxy-Authorization: Basic YWdlbnQ6czNjcmV0"), std::string::npos)
+        << heads[0];  // agent:s3cret
 }

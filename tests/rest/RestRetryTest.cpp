@@ -150,6 +150,23 @@ void Play(int fd, std::vector<std::string>& script, std::vector<std::string>& he
     }
 }
 
+// A loopback peer that plays a script and keeps each request's head.
+class ScriptedPeer {
+public:
+    explicit ScriptedPeer(std::vector<std::string> script) : m_script(std::move(script)) {}
+    int Port() const { return m_server.Port(); }
+    std::vector<std::string> Heads() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_heads;
+    }
+
+private:
+    std::vector<std::string> m_script;
+    std::vector<std::string> m_heads;
+    std::mutex m_mutex;
+    RawServer m_server{[this](int fd, int) { Play(fd, m_script, m_heads, m_mutex); }};  // last
+};
+
 }  // namespace
 
 TEST(RestRetry, Table) {
@@ -209,11 +226,8 @@ TEST(RestRetry, Table) {
             continue;
         }
 #endif
-        std::vector<std::string> script = row.script;
-        std::vector<std::string> heads;
-        std::mutex mutex;
-        RawServer server([&](int fd, int) { Play(fd, script, heads, mutex); });
-        RetryClient client(server.Port());
+        ScriptedPeer peer(row.script);
+        RetryClient client(peer.Port());
         ASSERT_TRUE(client.Connect());
         VSRestApiRetryPolicy policy;
         policy.nMaxAttempts = row.attempts;
@@ -238,7 +252,7 @@ TEST(RestRetry, Table) {
         }
         const std::vector<std::string> retries =
             Starting(log.From(rest_labels::kSendReq), "Retrying ");
-        const std::lock_guard<std::mutex> lock(mutex);
+        const std::vector<std::string> heads = peer.Heads();
         if (row.requests >= 0) {
             EXPECT_EQ(heads.size(), static_cast<size_t>(row.requests));
             EXPECT_EQ(retries.size(), static_cast<size_t>(row.requests - 1));
@@ -268,23 +282,16 @@ TEST(RestRetry, CancelFromAnotherThread) {
             continue;  // a platform that keeps no header block waits the backoff, not Retry-After
         }
 #endif
-        std::vector<std::string> script{first, kOk};
-        std::vector<std::string> heads;
-        std::mutex mutex;
-        RawServer server([&](int fd, int) { Play(fd, script, heads, mutex); });
-        RetryClient client(server.Port());
+        ScriptedPeer peer({first, kOk});
+        RetryClient client(peer.Port());
         ASSERT_TRUE(client.Connect());
         VSRestApiRetryPolicy policy;
         policy.nMaxAttempts = 2;
         policy.nMaxDelayMs = 60000;
         client.setRetryPolicy(policy);
         LogCapture log;
-        const auto asked = [&] {
-            const std::lock_guard<std::mutex> lock(mutex);
-            return !heads.empty();
-        };
         std::thread canceller([&] {
-            for (int i = 0; i < 1000 && !asked(); ++i) {
+            for (int i = 0; i < 1000 && peer.Heads().empty(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -306,7 +313,6 @@ TEST(RestRetry, CancelFromAnotherThread) {
         client.resetCancel();
         EXPECT_TRUE(client.Send(HTTP_REQ_GET, "r", response)) << client.getLastCurlError();
         EXPECT_EQ(response, "ok");
-        const std::lock_guard<std::mutex> lock(mutex);
-        EXPECT_EQ(heads.size(), 2u) << "the refused request sent nothing";
+        EXPECT_EQ(peer.Heads().size(), 2u) << "the refused request sent nothing";
     }
 }
