@@ -203,7 +203,9 @@ bool ParseRetryAfter(const std::string& value, std::time_t now, long& waitMs) {
 long BackoffCeilingMs(long firstMs, long maxMs, int retry) {
     const long largest = std::max(maxMs, 0L);
     long ceiling = std::max(firstMs, 0L);
-    for (int n = 1; n < retry && ceiling < largest; ++n) {
+    // Doubling stops at the cap, and at once for a first delay of 0, so the loop never runs
+    // once per retry number.
+    for (int n = 1; n < retry && ceiling > 0 && ceiling < largest; ++n) {
         ceiling = ceiling > largest / 2 ? largest : ceiling * 2;
     }
     return std::min(ceiling, largest);
@@ -221,7 +223,10 @@ long NextWaitMs(const VSRestApiRetryPolicy& policy, int retry, long retryAfterMs
         wait = std::min(retryAfterMs, std::max(policy.nMaxDelayMs, 0L));
     } else {
         const long ceiling = BackoffCeilingMs(policy.nFirstDelayMs, policy.nMaxDelayMs, retry);
-        wait = std::min(static_cast<long>(unit * static_cast<double>(ceiling + 1)), ceiling);
+        // In double throughout: a ceiling of LONG_MAX (a policy with no real cap) has no
+        // "+ 1" in long, and its draw no conversion back unless it stays below it.
+        const double drawn = unit * (static_cast<double>(ceiling) + 1.0);
+        wait = drawn < static_cast<double>(ceiling) ? static_cast<long>(drawn) : ceiling;
     }
     // A wait that leaves the attempt after it next to no time would only add a failure (and
     // the transport's own clock may end an attempt a little before ours says it should).

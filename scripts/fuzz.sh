@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_xml_growth
-    fuzz_json_stringlist fuzz_rest_url fuzz_log_format fuzz_log_mask}"
+    fuzz_json_stringlist fuzz_rest_url fuzz_log_format fuzz_log_mask fuzz_retry_after
+    fuzz_response_body}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.
@@ -20,6 +21,7 @@ max_len() {
     case "$1" in
         fuzz_rest_url) echo 8192 ;;
         fuzz_log_mask) echo 1048576 ;;  # a log record as long as a large body
+        fuzz_response_body) echo 32768 ;;  # room for the decompression bomb's seed
         *) echo 4096 ;;
     esac
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -64,6 +65,10 @@ TEST(RetryPolicy, BackoffAndDeadlines) {
     EXPECT_EQ(vsrest::NextWaitMs(policy, 1, 30000, -1, 0.5), 1000) << "Retry-After capped";
     EXPECT_EQ(vsrest::NextWaitMs(policy, 1, 500, 550, 0.5), 500);
     EXPECT_EQ(vsrest::NextWaitMs(policy, 1, 500, 549, 0.5), -1) << "no time after the wait";
+    policy.nMaxDelayMs = LONG_MAX;  // no cap: the draw's arithmetic must not overflow
+    const long half = vsrest::NextWaitMs(policy, 64, -1, -1, 0.5);
+    EXPECT_TRUE(half > LONG_MAX / 4 && half < LONG_MAX / 4 * 3) << half;
+    EXPECT_EQ(vsrest::BackoffCeilingMs(0, LONG_MAX, INT_MAX), 0) << "no doubling of 0";
     EXPECT_EQ(vsrest::AttemptTimeoutMs(0, -1), 0);
     EXPECT_EQ(vsrest::AttemptTimeoutMs(3000, -1), 3000);
     EXPECT_EQ(vsrest::AttemptTimeoutMs(3000, 1200), 1200);
