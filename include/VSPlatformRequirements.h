@@ -157,6 +157,14 @@
 ///   an exchange shows that line's value masked, as it does `Authorization` (not checked: the log
 ///   has no read-back). *Why:* a client that names its route must not be sent another way, or
 ///   direct, and the library never writes the credentials itself; only the platform sees them.
+/// - **HTTP-20** (observed; library sets it for patch() and head()). The string setter takes
+///   `CURLOPT_CUSTOMREQUEST` m, an HTTP token, and the sends after it go out with method m in
+///   place of their verb's (a POST's body sent as it is), until it is set to "", which gives each
+///   verb its own method again; the integer setter takes `CURLOPT_NOBODY` 1, and the GET sends
+///   after it go out as HEAD and read no body, until it is set to 0. *Why:* the transport knows
+///   four verbs; PATCH goes out as a POST with its method replaced, HEAD as a GET without a body.
+///   A transport that let its own verb's method win would send the PATCH as a POST, which
+///   creates what it was to change.
 ///
 /// @par File utilities: CLoError, CLoFile, CLoDirectory, CLoPath, path append
 /// - **FS-1** (observed). Each operation's `CLoError` has `IsError()` true exactly when the

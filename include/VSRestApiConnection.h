@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "JXLibCurl.h"
 #include "JxCriticalSection.h"
@@ -179,12 +181,42 @@ public:
     /// @ref vsrest_requests "Requests".
     bool put(const std::string& resource, const std::string& body, std::string& response,
              VSRestApiRequestOptions* options);
+    /// PATCH `body` to `resource`; the result and `response` as under
+    /// @ref vsrest_requests "Requests". It takes the whole request path of a POST (the hooks and
+    /// isRepeatableRequest see HTTP_REQ_POST, requestMethod() says "PATCH", so it is not
+    /// retried unless marked) and the exchange lines say PATCH. The transport sends it as a POST
+    /// whose method CURLOPT_CUSTOMREQUEST "PATCH" replaces, set through the string setter right
+    /// before the send and "" right after it (VSPlatformRequirements.h, HTTP-20); a transport
+    /// that refuses the option fails the request before anything is sent ("the transport
+    /// refused CURLOPT_CUSTOMREQUEST: PATCH cannot be sent").
+    bool patch(const std::string& resource, const std::string& body, std::string& response,
+               VSRestApiRequestOptions* options);
+    /// HEAD `resource`: a GET whose answer has no body (CURLOPT_NOBODY 1 through the integer
+    /// setter for the send, 0 after it; HTTP-20). The result as under
+    /// @ref vsrest_requests "Requests"; the status in getLastHttpStatus() and the header lines in
+    /// getLastResponseHeaders(). The hooks see HTTP_REQ_GET, requestMethod() says "HEAD".
+    bool head(const std::string& resource, VSRestApiRequestOptions* options);
     /// @}
 
     /// Appends "?" (or "&" once the query holds a "?") and one printf-formatted argument. The
-    /// argument is appended whole, however long; nothing is encoded (see UrlEncode).
+    /// argument is appended whole, however long; nothing is encoded (see UrlEncode). The format
+    /// must be a literal: an encoded value passed as the format has its "%20" read as a
+    /// directive, and GCC and Clang warn about a format that is not a literal only with
+    /// -Wformat-security (or -Wformat-nonliteral), which -Wall -Wextra do not turn on. To add a
+    /// name and a value, appendQueryParameter encodes both and formats nothing.
     void appendQueryStringArgument(std::string& query, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
+
+    /// Appends "?" (or "&" once the query holds a "?"), `name` encoded, "=" and `value` encoded
+    /// (both through UrlEncode), so that "&", "=", "%", "#", blanks and any byte in them arrive
+    /// as the text given; nothing is formatted.
+    ///
+    ///     std::string resource = "vms";
+    ///     client.appendQueryParameter(resource, "name_like", "web 0%s");  //
+    ///     vms?name_like=web%200%25s client.appendQueryParameter(resource, "_page",
+    ///     std::to_string(page));
+    void appendQueryParameter(std::string& query, const std::string& name,
+                              const std::string& value);
 
     /// Percent-encodes text through the transport. When the transport produces nothing for a
     /// non-empty text it logs an error and encodes the text itself (every byte but A-Z, a-z,
@@ -274,6 +306,51 @@ public:
     /// unknown".
     /// Takes the request lock like getLastHttpStatus().
     VSRestApiTimings getLastTimings();
+
+    /// The header lines of the last exchange's final response, in the order they came, as
+    /// (name, value) pairs: a name as the server wrote it, a value without its surrounding
+    /// blanks, a folded line joined to the one it continues with one blank. Only the last
+    /// response's lines, when the exchange held several (a "100 Continue", a redirect followed,
+    /// a proxy's CONNECT answer). Read from the transport's header block (GetHttpResponse(length,
+    /// true)): empty before any exchange and on a platform whose transport keeps none. Takes the
+    /// request lock, so a header hook (saveLoginCurlHeaders) may call it too.
+    std::vector<std::pair<std::string, std::string>> getLastResponseHeaders();
+    /// The value of the header `name` (any letter case) in the last exchange's final response;
+    /// several lines of that name joined by ", " as HTTP combines them (read Set-Cookie through
+    /// getLastResponseHeaders); empty when there is none.
+    ///
+    ///     if (client.get("vms?_page=1", body, nullptr)) {
+    ///         const std::string total = client.getLastResponseHeader("X-Total-Count");
+    ///     }
+    std::string getLastResponseHeader(const std::string& name);
+
+    /// @name Request settings
+    /// Assigned once, kept across connects, and applied to every request from the next one on,
+    /// whether set before or after connect(). The request's total time is setRequestDeadline's.
+    /// Each takes the request lock.
+    ///
+    ///     client.setConnectTimeout(5000);        // 5 s to open a connection
+    ///     client.setRequestDeadline(120000);     // 2 min for the whole exchange
+    ///     client.setExpectedStatuses({404});     // "is it there?" is a question, not an error
+    ///     client.setLogBodyLimit(2048);          // exchange lines show 2 KiB of a body
+    /// @{
+
+    /// The time to open a connection, in milliseconds, in place of connect()'s 30 s
+    /// (CURLOPT_CONNECTTIMEOUT_MS, or CURLOPT_CONNECTTIMEOUT in whole seconds, rounded up, on a
+    /// transport that refuses the first); 0: libcurl's own 300 s. A transport that takes
+    /// neither fails connect or the next request ("Failed to set curl option:
+    /// [CURLOPT_CONNECTTIMEOUT]").
+    void setConnectTimeout(long timeoutMs);
+    /// Statuses of 400 or more that are an answer rather than an error, such as 404 for a
+    /// lookup: the request still returns false, with getLastHttpStatus() the status and
+    /// `response` the body, but is never retried and writes no LogError lines; the line after
+    /// its exchange says "(expected)" instead. Replaces the earlier list; empty by default.
+    void setExpectedStatuses(const std::vector<long>& statuses);
+    /// The most bytes of a body that an exchange line shows (LogRequest, LogResponse, LogError),
+    /// cut at a whole UTF-8 character and followed by "… (N more bytes)"; 0, the default:
+    /// whole bodies. The request and response themselves are never cut.
+    void setLogBodyLimit(size_t bytes);
+    /// @}
 
     /// @name Proxies
     /// With neither call below, the transport's libcurl picks the proxy from the environment at
@@ -426,6 +503,10 @@ protected:
     ///     }
     virtual bool isRepeatableRequest(HTTP_REQ_TYPE verb, const std::string& resource,
                                      const VSRestApiRequestOptions* options);
+    /// The method of the request under way where its verb does not say it: "PATCH" for
+    /// patch() (verb HTTP_REQ_POST), "HEAD" for head() (verb HTTP_REQ_GET); null otherwise, and
+    /// outside a request. For the hooks, which see only the verb.
+    const char* requestMethod() const;
 
     /// @name Members: a client sets these itself (there are no setters)
     /// @{
@@ -471,6 +552,18 @@ private:
     bool LimitAttempt(long remainingMs);
     bool WaitToRetry(HTTP_REQ_TYPE verb, const std::string& url, const std::string& response,
                      const VSRestApiRetryPolicy& policy, int attempt, long remainingMs);
+    bool ApplyConnectTimeout(const char* label);
+    bool IsExpectedStatus() const;
+    bool ShowsCut(const std::string& body) const;
+    const char* VerbText(HTTP_REQ_TYPE verb) const;
+    bool SendWithMethod(const char* method, HTTP_REQ_TYPE verb, const std::string& resource,
+                        const std::string& body, std::string& response,
+                        VSRestApiRequestOptions* options);
+    bool SetMethod(bool on, const char* label);
+    void LogBodylessRequest(HTTP_REQ_TYPE verb, const std::string& url);
+    int64_t AnswerClockUs() const;
+    void LogAnswer(HTTP_REQ_TYPE verb, const std::string& url, const std::string& response,
+                   int64_t startUs);
 
     // Behind one pointer, so that new state never changes this class's size or layout again.
     std::unique_ptr<Private> m_pPrivate;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "VSRestApiConnection.h"
 
@@ -30,6 +31,20 @@ struct CVSRestApiConnection::Private {
         std::string strPassword;
     };
     ProxyChoice proxy;
+
+    // Settings a client assigns once (RequestSettings.cpp), kept across connects. The connect
+    // timeout is set by connect after its policy and, when it changes later, before the next
+    // request's first attempt.
+    long nConnectTimeoutMs = -1;  // setConnectTimeout; -1: connect's own 30 s
+    bool bConnectTimeoutPending = false;
+    std::vector<long> expectedStatuses;  // setExpectedStatuses: answers that are results
+    size_t nLogBodyLimit = 0;            // setLogBodyLimit; 0: bodies shown whole
+
+    // patch() and head() name their method for the sendReq they call (pszNextMethod), which
+    // takes it at once, so that a request its hooks issue sends its own verb; pszMethod is the
+    // method of the request under way, null where the verb says it (Methods.cpp).
+    const char* pszNextMethod = nullptr;
+    const char* pszMethod = nullptr;
 
     // The wait between attempts is a wait on this state rather than a sleep, so that another
     // thread can end it at once: set bEndWait under waitMutex and notify waitWake.

@@ -64,8 +64,8 @@ CVSRestApiConnection::TimingsLine::~TimingsLine() {
         return;  // no text is built for a line that goes nowhere
     }
     const TimingsText text(m_timings);
-    vslog::Debug(m_conn.m_debug, m_label, m_nLevel, "timings %s %s: %s",
-                 JXLibCurl::GetHttpReqTypeString(m_verb), m_url.c_str(), text.text);
+    vslog::Debug(m_conn.m_debug, m_label, m_nLevel, "timings %s %s: %s", m_conn.VerbText(m_verb),
+                 m_url.c_str(), text.text);
 }
 
 VSRestApiTimings CVSRestApiConnection::getLastTimings() {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "ConnectionState.h"
+#include "Labels.h"
 #include "LibraryLog.h"
 #include "RetryPolicy.h"
 #include "ServerText.h"
@@ -19,31 +20,9 @@
 #include "TransportSeam.h"
 #include "UrlEncoding.h"
 
-namespace {
+using namespace vsrest::labels;
 
-// Function labels are part of the log format that the agent's log readers know; they are
-// fixed texts, not __PRETTY_FUNCTION__, so every compiler writes the same ones.
-constexpr const char* kConnectLabel =
-    "bool CVSRestApiConnection::connect(const string&, bool, const string&)";
-constexpr const char* kComputeUrlLabel =
-    "virtual bool CVSRestApiConnection::computeUrl(const string&, const string&, const "
-    "VSRestApiRequestOptions*, std::string&)";
-constexpr const char* kSendReqLabel =
-    "virtual bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE, const string&, const string&, "
-    "std::string&, VSRestApiRequestOptions*)";
-constexpr const char* kCommonHeadersLabel =
-    "virtual bool CVSRestApiConnection::addCommonCurlHeaders()";
-constexpr const char* kLogRequestLabel =
-    "virtual void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE, const string&, const "
-    "string&)";
-constexpr const char* kLogResponseLabel =
-    "virtual void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE, const string&, const "
-    "string&)";
-constexpr const char* kLogErrorLabel =
-    "virtual void CVSRestApiConnection::LogError(HTTP_REQ_TYPE, const string&, const string&, "
-    "const string&)";
-constexpr const char* kUrlEncodeLabel =
-    "std::string CVSRestApiConnection::UrlEncode(const string&)";
+namespace {
 
 constexpr size_t kQueryArgumentBuffer = 2048;
 
@@ -105,11 +84,14 @@ public:
     RequestFrame(CVSRestApiConnection& conn, bool secret)
         : m_conn(conn),
           m_bOuterSecret(conn.m_bSecretExchange),
+          m_pszOuterMethod(conn.m_pPrivate->pszMethod),
           m_bSetAside(conn.m_pPrivate->nRequestDepth > 0 && vsrest::PushHeaders(*conn.m_pCurl)) {
         if (t_nestWatch.connection == &conn) {
             ++t_nestWatch.entries;  // a request from this connection's own header hooks
         }
         conn.m_bSecretExchange = secret;
+        conn.m_pPrivate->pszMethod = conn.m_pPrivate->pszNextMethod;
+        conn.m_pPrivate->pszNextMethod = nullptr;  // not a nested request's
         ++conn.m_pPrivate->nRequestDepth;
     }
     ~RequestFrame() {
@@ -120,6 +102,7 @@ public:
             vsrest::PopHeaders(*m_conn.m_pCurl);
         }
         --m_conn.m_pPrivate->nRequestDepth;
+        m_conn.m_pPrivate->pszMethod = m_pszOuterMethod;
         m_conn.m_bSecretExchange = m_bOuterSecret;
     }
     RequestFrame(const RequestFrame&) = delete;
@@ -137,6 +120,7 @@ public:
 private:
     CVSRestApiConnection& m_conn;
     const bool m_bOuterSecret;
+    const char* const m_pszOuterMethod;
     const bool m_bSetAside;
     bool m_bLent = false;
 };
@@ -200,7 +184,7 @@ bool CVSRestApiConnection::ConfigureTransport(bool skipSslVerify, const std::str
         RefuseConnect("Failed to set curl option:[CURLOPT_NOSIGNAL]");
         return false;
     }
-    if (!ApplyTransportPolicy() || !ApplyProxy()) {
+    if (!ApplyTransportPolicy() || !ApplyConnectTimeout(kConnectLabel) || !ApplyProxy()) {
         return false;
     }
     if (!skipSslVerify && !caFile.empty() &&
@@ -299,6 +283,10 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         return false;
     }
     RequestFrame frame(*this, isSecretRequest(verb, resource, options));
+    const int64_t startUs = AnswerClockUs();
+    if (m_pPrivate->bConnectTimeoutPending && !ApplyConnectTimeout(kSendReqLabel)) {
+        return false;
+    }
     std::string url;
     computeUrl(m_strServer, resource, options, url);
     // A copy: a hook may change the connection's policy for the requests after this one.
@@ -316,9 +304,16 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
             return false;
         }
         LogRequest(verb, url, body);
+        if (body.empty()) {
+            LogBodylessRequest(verb, url);
+        }
         vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
+        if (!SetMethod(true, kSendReqLabel)) {
+            return false;
+        }
         sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(),
                                                           body.size(), false, false, nullptr));
+        sent = SetMethod(false, kSendReqLabel) && sent;
         timings.emplace(*this, kSendReqLabel, verb, url);
         recvResp(response);  // takes the body over without a copy where the transport can
         frame.LendBody(response);
@@ -331,13 +326,17 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         if (m_pPrivate->IsCancelled()) {
             Private::NoteCancelled(*m_pCurl, this, timings.has_value());
         }
-        LogError(verb, url, body, response);
+        if (!IsExpectedStatus()) {
+            LogError(verb, url, body, response);
+        }
+        LogAnswer(verb, url, response, startUs);
         return false;
     }
     if (m_bUseLoginHeaders) {
         saveLoginCurlHeaders();
     }
     LogResponse(verb, url, response);
+    LogAnswer(verb, url, response, startUs);
     return true;
 }
 
@@ -370,7 +369,8 @@ bool CVSRestApiConnection::WaitToRetry(HTTP_REQ_TYPE verb, const std::string& ur
     }
     unsigned long length = 0;
     const char* block = m_pCurl->GetHttpResponse(length, true);
-    if (!vsrest::IsRetriedOutcome(m_pCurl->GetHttpErrorCode(), length != 0 || !response.empty())) {
+    if (IsExpectedStatus() ||
+        !vsrest::IsRetriedOutcome(m_pCurl->GetHttpErrorCode(), length != 0 || !response.empty())) {
         return false;
     }
     long retryAfterMs = -1;
@@ -383,7 +383,7 @@ bool CVSRestApiConnection::WaitToRetry(HTTP_REQ_TYPE verb, const std::string& ur
     }
     vslog::Debug(m_debug, kSendReqLabel, 0,
                  "Retrying %s [%s]: attempt %d of %d failed (%s); next attempt in %ld ms",
-                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(), attempt, policy.nMaxAttempts,
+                 VerbText(verb), url.c_str(), attempt, policy.nMaxAttempts,
                  getLastCurlError().c_str(), wait);
     return m_pPrivate->WaitBetweenAttempts(wait);
 }
@@ -493,44 +493,6 @@ bool CVSRestApiConnection::isRepeatableRequest(HTTP_REQ_TYPE verb, const std::st
     return verb != HTTP_REQ_POST;
 }
 
-// The body as an exchange line shows it: whole, or for a secret request its length only.
-std::string CVSRestApiConnection::Loggable(const std::string& body) const {
-    if (!m_bSecretExchange || body.empty()) {
-        return body;
-    }
-    return "[" + std::to_string(body.size()) + " bytes withheld]";
-}
-
-void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url,
-                                      const std::string& body) {
-    if (body.empty()) {
-        return;
-    }
-    vslog::Debug(m_debug, kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
-                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
-                 m_bSecretExchange ? Loggable(body).c_str() : body.c_str());
-}
-
-void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
-                                       const std::string& response) {
-    vslog::Debug(m_debug, kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
-                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str(),
-                 m_bSecretExchange ? Loggable(response).c_str() : response.c_str());
-}
-
-void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
-                                    const std::string& body, const std::string& response) {
-    vslog::Error(m_debug, kLogErrorLabel, "Error: [%s] [%d]. %s [%s]", getLastCurlError().c_str(),
-                 static_cast<int>(m_pCurl->GetHttpErrorCode()),
-                 JXLibCurl::GetHttpReqTypeString(verb), url.c_str());
-    if (!body.empty()) {
-        vslog::Error(m_debug, kLogErrorLabel, "  Req: [%s]", Loggable(body).c_str());
-    }
-    if (!response.empty()) {
-        vslog::Error(m_debug, kLogErrorLabel, "  Rsp: [%s]", Loggable(response).c_str());
-    }
-}
-
 long CVSRestApiConnection::getLastHttpStatus() {
     JxCriticalSectionLock lock(&m_csLock);
     return static_cast<long>(m_pCurl->GetHttpErrorCode());
@@ -574,6 +536,20 @@ void CVSRestApiConnection::appendQueryStringArgument(std::string& query, const c
         // Bounded: after an encoding error the buffer need not hold a terminating NUL.
         query.append(buffer, strnlen(buffer, sizeof buffer));
     }
+}
+
+void CVSRestApiConnection::appendQueryParameter(std::string& query, const std::string& name,
+                                                const std::string& value) {
+    // Both before the query changes, since either may be the query itself; an empty text has
+    // nothing to encode (the transport's empty answer would read as a failure).
+    const auto encoded = [this](const std::string& text) {
+        return text.empty() ? text : UrlEncode(text);
+    };
+    std::string argument = encoded(name);
+    argument += '=';
+    argument += encoded(value);
+    query += query.find('?') == std::string::npos ? '?' : '&';
+    query += argument;
 }
 
 std::string CVSRestApiConnection::UrlEncode(const std::string& text) {

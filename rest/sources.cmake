@@ -2,9 +2,13 @@
 set(VSSUPPORT_REST_SOURCES
   rest/Cancellation.cpp
   rest/Compression.cpp
+  rest/ExchangeLines.cpp
   rest/JxCriticalSection.cpp
   rest/LogText.cpp
+  rest/Methods.cpp
   rest/Proxy.cpp
+  rest/RequestSettings.cpp
+  rest/ResponseHeaders.cpp
   rest/RetryPolicy.cpp
   rest/ServerText.cpp
   rest/Timings.cpp

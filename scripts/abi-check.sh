@@ -45,7 +45,8 @@ check() {
   # when it was written.
   local new_headers=()
   while (($#)); do new_headers+=(--headers-dir2 "$(readlink -f "$2")"); shift 2; done
-  report=$(abidiff --drop-private-types --no-added-syms "${new_headers[@]}" \
+  report=$(abidiff --drop-private-types --no-added-syms --suppressions abi/std.suppr \
+    "${new_headers[@]}" \
     "$baseline" "$library") || rc=$?
   local was now
   was=$(awk -F"'" '/<abi-corpus / { for (i = 1; i < NF; i++) if ($i ~ /soname=$/) print $(i + 1) }' \

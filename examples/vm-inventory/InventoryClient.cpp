@@ -1,36 +1,13 @@
 #include "InventoryClient.h"
 #include "XmlText.h"
 
-#include <strings.h>
-
 #include <cstdlib>
+#include <string>
 
 namespace {
 
 constexpr const char* kTokenHeader = "X-Session-Token";
 constexpr const char* kLoginResource = "session";
-
-// The value of one header in a raw response header block, or empty.
-std::string HeaderValue(const std::string& block, const char* name) {
-    const size_t n = std::char_traits<char>::length(name);
-    size_t start = 0;
-    while (start < block.size()) {
-        size_t end = block.find('\n', start);
-        if (end == std::string::npos) {
-            end = block.size();
-        }
-        std::string line = block.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.size() > n && strncasecmp(line.c_str(), name, n) == 0 && line[n] == ':') {
-            const size_t value = line.find_first_not_of(' ', n + 1);
-            return value == std::string::npos ? std::string() : line.substr(value);
-        }
-        start = end + 1;
-    }
-    return {};
-}
 
 // A line break would end the header line early, and the rest would go out as lines, or as a
 // request, of the server's choosing; a NUL would cut the line short, as a C string.
@@ -163,7 +140,7 @@ bool InventoryClient::computeUrl(const std::string& server, const std::string& r
         return CVSRestApiConnection::computeUrl(server, resource, options, url);
     }
     std::string withPage = resource;
-    appendQueryStringArgument(withPage, "pageSize=%u", mine->pageSize);
+    appendQueryParameter(withPage, "pageSize", std::to_string(mine->pageSize));
     return CVSRestApiConnection::computeUrl(server, withPage, options, url);
 }
 
@@ -189,15 +166,11 @@ bool InventoryClient::addLoginCurlHeaders() {
 }
 
 bool InventoryClient::saveLoginCurlHeaders() {
-    unsigned long length = 0;
-    const char* headers = m_pCurl->GetHttpResponse(length, true);
-    if (headers != nullptr) {
-        const std::string token = HeaderValue(std::string(headers, length), kTokenHeader);
-        if (SplitsHeaderLine(token)) {
-            m_bTokenRefused = true;  // never sent back: see Login()
-        } else if (!token.empty()) {
-            m_strAux1 = token;
-        }
+    const std::string token = getLastResponseHeader(kTokenHeader);
+    if (SplitsHeaderLine(token)) {
+        m_bTokenRefused = true;  // never sent back: see Login()
+    } else if (!token.empty()) {
+        m_strAux1 = token;
     }
     return true;
 }

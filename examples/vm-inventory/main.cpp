@@ -125,7 +125,7 @@ std::optional<Failure> ListVms(InventoryClient& client, CVSXMLParser& xml, unsig
                                           std::to_string(kMaxPages) + " pages; stopped there"};
         }
         std::string resource = "vms", body, error;
-        client.appendQueryStringArgument(resource, "page=%u", page);
+        client.appendQueryParameter(resource, "page", std::to_string(page));
         options.requestId = "inventory-page-" + std::to_string(page);
         const size_t before = vms.size();
         if (!client.Fetch(resource, body, &options)) {

@@ -259,15 +259,42 @@ void JXLibCurl::Impl::PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        return;
+        return ApplyMethod(verb);
     }
-    const char* method = verb == HTTP_REQ_PUT      ? "PUT"
-                         : verb == HTTP_REQ_DELETE ? "DELETE"
-                                                   : nullptr;
+    const char* own = verb == HTTP_REQ_PUT ? "PUT" : verb == HTTP_REQ_DELETE ? "DELETE" : nullptr;
     curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method);
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, own);
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length));
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : "");
+    ApplyMethod(verb);
+}
+
+bool JXLibCurl::Impl::KeepMethod(const std::string& value) noexcept {
+    constexpr std::string_view kTokenMarks = "!#$%&'*+-.^_`|~";
+    for (const char c : value) {
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!alnum && kTokenMarks.find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    try {
+        method = value;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// After the verb's options, which reset both (HTTPGET and POST clear NOBODY).
+void JXLibCurl::Impl::ApplyMethod(HTTP_REQ_TYPE verb) {
+    CURL* h = easy->Handle();
+    if (!method.empty()) {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    if (noBody && verb == HTTP_REQ_GET) {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    }
 }
 
 // Null only when memory is short: the request then goes out with libcurl's own lines alone,
@@ -360,6 +387,8 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
     d.bodyHandedOver = false;
     d.performed = false;
     d.lentBody = nullptr;
+    d.method.clear();
+    d.noBody = false;
     const bool ready = d.ApplyDefaults(this, skipSslVerify, verbose);
     d.ApplyStanding();
     d.ApplyVerification(skipSslVerify);
@@ -372,6 +401,10 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
     if (!OptionHasType(option, {CURLOT_LONG, CURLOT_VALUES})) {
         return false;
+    }
+    if (option == CURLOPT_NOBODY) {
+        m_pImpl->noBody = value != 0;  // for the sends, after their verb's options
+        return true;
     }
     MarkIfPrivate(*m_pImpl->easy, option);
     const long number = value;
@@ -391,6 +424,9 @@ bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                          const std::string& value) {
     if (!OptionHasType(option, {CURLOT_STRING})) {
         return false;
+    }
+    if (option == CURLOPT_CUSTOMREQUEST) {
+        return m_pImpl->KeepMethod(value);
     }
     MarkIfPrivate(*m_pImpl->easy, option);
     // libcurl copies string options, so the caller's string need not outlive the call.

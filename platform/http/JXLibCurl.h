@@ -97,6 +97,10 @@ public:
     /// libcurl refuses, and before the first init when memory is short to keep it.
     virtual bool JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
     /// As the integer setter, for string options only (libcurl copies the string).
+    /// CURLOPT_CUSTOMREQUEST and CURLOPT_NOBODY (through the integer setter) are kept for the
+    /// sends, which set their verb's own options first: the method named (an HTTP token only;
+    /// "" for the verb's own) replaces the verb's on every later send, and with CURLOPT_NOBODY 1
+    /// a GET is sent as HEAD and reads no body, until they are set back or the next init.
     virtual bool JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                           const std::string& value);
     /// As the integer setter, for curl_off_t options only (CURLOPT_MAXFILESIZE_LARGE).

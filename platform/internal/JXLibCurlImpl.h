@@ -152,6 +152,11 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     enum class Stop { None, BodyLimit, HeaderLimit, HeaderLine, NoMemory, Cancelled };
     Stop stopped = Stop::None;
     vsplatform::CancelSwitch cancel;  // JXLibCurlCancel, from any thread
+    // A method in place of the verb's (CURLOPT_CUSTOMREQUEST) and a GET that reads no body
+    // (CURLOPT_NOBODY), set for the following sends: each send sets its verb's own options,
+    // so these are applied after them, and an init forgets them.
+    std::string method;
+    bool noBody = false;
 
     bool ApplyDefaults(JXLibCurl * owner, bool skipSslVerify, bool verbose);
     void ApplyVerification(bool skipSslVerify);
@@ -173,6 +178,9 @@ struct [[gnu::visibility("hidden")]] JXLibCurl::Impl {
     static int TraceCallback(CURL * handle, curl_infotype type, char* data, size_t size,
                              void* impl);
     void PrepareVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
+    void ApplyMethod(HTTP_REQ_TYPE verb);
+    // Only an HTTP token, so that a method cannot end the request line early.
+    bool KeepMethod(const std::string& value) noexcept;
     curl_slist* BuildRequestHeaders();
     CURLcode Perform(HTTP_REQ_TYPE verb, const char* url, const void* body, unsigned long length);
 };

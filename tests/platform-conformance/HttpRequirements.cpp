@@ -1,5 +1,5 @@
-// HTTP-1 to HTTP-6 and HTTP-15 to HTTP-18: what a request carries, what comes back, and the
-// transport's life on many threads. The options the library sets, and the bounds, are
+// HTTP-1 to HTTP-6, HTTP-15 to HTTP-18 and HTTP-20: what a request carries, what comes back, and
+// the transport's life on many threads. The options the library sets, and the bounds, are
 // HttpPolicyRequirements.cpp's.
 #include <gtest/gtest.h>
 
@@ -338,4 +338,29 @@ TEST(Requirement, HTTP_18_HeaderLinesWithALineBreakRefused) {
     ASSERT_EQ(received.size(), 1u) << "a second request reached the server";
     EXPECT_EQ(HeaderCount(received[0], "X-Id"), 0u) << Header(received[0], "X-Id");
     EXPECT_EQ(HeaderCount(received[0], "X-Smuggled"), 0u);
+}
+
+// Each send's method, and its body, as the server received them; "" gives back the verb's own.
+TEST(Requirement, HTTP_20_MethodsBeyondTheFourVerbs) {
+    TestServer server;
+    JXLibCurl curl;
+    Connect(curl, "text/plain");
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, "PATCH"));
+    EXPECT_TRUE(Send(curl, HTTP_REQ_POST, server.Url("/patch"), "{\"a\":1}"));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsStringValue(CURLOPT_CUSTOMREQUEST, ""));
+    EXPECT_TRUE(Send(curl, HTTP_REQ_POST, server.Url("/post"), "b"));
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOBODY, 1));
+    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, server.Url("/head")));
+    EXPECT_EQ(Body(curl), "");
+    ASSERT_TRUE(curl.JXLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOBODY, 0));
+    EXPECT_TRUE(Send(curl, HTTP_REQ_GET, server.Url("/get")));
+    EXPECT_EQ(Body(curl), "ok GET");
+    const std::vector<ReceivedRequest> got = server.Requests();
+    ASSERT_EQ(got.size(), 4u);
+    const char* const methods[] = {"PATCH", "POST", "HEAD", "GET"};
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].method, methods[i]) << got[i].target;
+    }
+    EXPECT_EQ(got[0].body, "{\"a\":1}");
+    EXPECT_EQ(got[1].body, "b");
 }

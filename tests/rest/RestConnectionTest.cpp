@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <locale>
 #include <string>
@@ -349,6 +350,28 @@ TEST_F(RestConnection, VerbsAndBodiesReachTheTransport) {
     ASSERT_TRUE(conn.del("r", "gone", response, nullptr));
     EXPECT_EQ(conn.Curl().lastVerb, HTTP_REQ_DELETE);
     EXPECT_EQ(conn.Curl().lastBody, "gone");
+    // PATCH and HEAD: a POST and a GET with the method set right around the send only.
+    const auto around = [&](const char* on, const char* send, const char* off) {
+        const auto at = std::find(conn.events.begin(), conn.events.end(), send);
+        return at != conn.events.begin() && at + 1 != conn.events.end() && *(at - 1) == on &&
+               *(at + 1) == off;
+    };
+    conn.events.clear();
+    ASSERT_TRUE(conn.patch("r", "p", response, nullptr));
+    EXPECT_EQ(conn.Curl().lastBody, "p");
+    EXPECT_TRUE(around("StringOption CUSTOMREQUEST=PATCH", "Send POST http://host/r",
+                       "StringOption CUSTOMREQUEST="));
+    conn.events.clear();
+    ASSERT_TRUE(conn.head("r", nullptr));
+    EXPECT_TRUE(around("IntOption NOBODY=1", "Send GET http://host/r", "IntOption NOBODY=0"));
+    conn.Curl().refusedOption = "CUSTOMREQUEST";
+    conn.events.clear();
+    EXPECT_FALSE(conn.patch("r", "p", response, nullptr));
+    EXPECT_EQ(conn.getLastCurlError(),
+              "the transport refused CURLOPT_CUSTOMREQUEST: PATCH cannot be sent");
+    EXPECT_EQ(std::count_if(conn.events.begin(), conn.events.end(),
+                            [](const std::string& e) { return e.rfind("Send ", 0) == 0; }),
+              0);
 }
 
 TEST_F(RestConnection, FailedHeaderAppendIsLoggedAndRequestStillSent) {

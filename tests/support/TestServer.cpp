@@ -104,7 +104,11 @@ void TestServer::Start() {
     m_pServer->set_keep_alive_max_count(1000000);  // one client connection, one socket
     m_pServer->set_tcp_nodelay(true);  // no 40 ms Nagle stall between header and body writes
     const std::string any = ".*";
-    m_pServer->Get(any, record).Post(any, record).Put(any, record).Delete(any, record);
+    m_pServer->Get(any, record)
+        .Post(any, record)
+        .Put(any, record)
+        .Delete(any, record)
+        .Patch(any, record);
     m_nPort = m_pServer->bind_to_any_port("127.0.0.1");
     if (m_nPort <= 0) {
         throw std::runtime_error("test server cannot bind 127.0.0.1");

@@ -66,6 +66,7 @@ private:
 
     static size_t CollectBody(char* data, size_t size, size_t count, void* self);
     bool SetVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
+    bool SetOwnVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length);
     void Fail(const char* reason);
 
     std::unique_ptr<Handles> m_pHandles;

@@ -55,6 +55,10 @@ HeaderList RequestLines(const std::string& contentType, const curl_slist* lines)
 struct JXLibCurl::Handles {
     std::unique_ptr<CURL, EasyCleanup> easy;
     HeaderList lines;  // appended by the caller since the last free
+    // CURLOPT_CUSTOMREQUEST and CURLOPT_NOBODY as the caller set them: each send sets its
+    // verb's own method, so these are applied after it.
+    std::string method;
+    bool noBody = false;
 };
 
 JXLibCurl::JXLibCurl() : m_pHandles(std::make_unique<Handles>()) {}
@@ -70,6 +74,8 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
         m_pHandles->easy.reset(curl_easy_init());
     }
     CURL* easy = m_pHandles->easy.get();
+    m_pHandles->method.clear();
+    m_pHandles->noBody = false;
     m_strContentType = contentType != nullptr ? contentType : "";
     bool ok = Set(easy, CURLOPT_ERRORBUFFER, m_szErrorBuffer) &&
               Set(easy, CURLOPT_WRITEDATA, static_cast<void*>(this));
@@ -82,11 +88,19 @@ bool JXLibCurl::JXLibCurlInit(const char* contentType, bool skipSslVerify, bool 
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
+    if (option == CURLOPT_NOBODY) {
+        m_pHandles->noBody = value != 0;
+        return true;
+    }
     return Set(m_pHandles->easy.get(), option, static_cast<long>(value));
 }
 
 bool JXLibCurl::JXLibCurlSetAdditionalOptionsStringValue(CURLoption option,
                                                          const std::string& value) {
+    if (option == CURLOPT_CUSTOMREQUEST) {
+        m_pHandles->method = value;
+        return true;
+    }
     return Set(m_pHandles->easy.get(), option, value.c_str());  // libcurl copies the text
 }
 
@@ -100,6 +114,14 @@ bool JXLibCurl::JXLibCurlAppendHeader(_http_hdr_type_ type, const char* line) {
 }
 
 bool JXLibCurl::SetVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length) {
+    return SetOwnVerb(verb, body, length) &&
+           (m_pHandles->method.empty() ||
+            Set(m_pHandles->easy.get(), CURLOPT_CUSTOMREQUEST, m_pHandles->method.c_str())) &&
+           (!m_pHandles->noBody || verb != HTTP_REQ_GET ||
+            Set(m_pHandles->easy.get(), CURLOPT_NOBODY, 1L));
+}
+
+bool JXLibCurl::SetOwnVerb(HTTP_REQ_TYPE verb, const void* body, unsigned long length) {
     CURL* easy = m_pHandles->easy.get();
     if (verb == HTTP_REQ_GET) {
         return Set(easy, CURLOPT_HTTPGET, 1L) &&
