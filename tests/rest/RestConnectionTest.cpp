@@ -158,6 +158,24 @@ TEST_F(RestConnection, ConnectStepsAndCaOption) {
     EXPECT_THAT(log.Records(), IsEmpty());
     conn.Curl().refusedOption = "ACCEPT_ENCODING";  // compression is a saving: still connects
     EXPECT_TRUE(conn.connect("host", false, ""));
+    // A connect timeout set before connect follows the policy; set after it, it goes out before
+    // the next request; in whole seconds, rounded up, where milliseconds are refused.
+    conn.setConnectTimeout(1500);
+    conn.events.clear();
+    ASSERT_TRUE(conn.connect("host", false, ""));
+    EXPECT_EQ(conn.events,
+              steps("Init application/xml verify", {"IntOption CONNECTTIMEOUT_MS=1500"}));
+    conn.Curl().refusedOption = "CONNECTTIMEOUT_MS";
+    conn.setConnectTimeout(2500);
+    conn.events.clear();
+    std::string response;
+    ASSERT_TRUE(conn.get("r", response, nullptr));
+    EXPECT_EQ(conn.events.front(), "IntOption CONNECTTIMEOUT_MS=2500");
+    EXPECT_EQ(conn.events[1], "IntOption CONNECTTIMEOUT=3");
+    conn.events.clear();
+    ASSERT_TRUE(conn.get("r", response, nullptr));
+    EXPECT_NE(conn.events.front().rfind("IntOption CONNECTTIMEOUT", 0), 0u)
+        << "once, not each time";
 }
 
 TEST_F(RestConnection, FailedReconnectKeepsOnlyAnUntouchedTransport) {
