@@ -3,6 +3,7 @@ set(VSSUPPORT_REST_SOURCES
   rest/Cancellation.cpp
   rest/Compression.cpp
   rest/ExchangeLines.cpp
+  rest/HeaderBlock.cpp
   rest/JxCriticalSection.cpp
   rest/LogText.cpp
   rest/Methods.cpp

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_xml_growth
     fuzz_json_stringlist fuzz_rest_url fuzz_log_format fuzz_log_mask fuzz_retry_after
-    fuzz_response_body}"
+    fuzz_response_body fuzz_header_block}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.

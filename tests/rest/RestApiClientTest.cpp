@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "HeaderBlock.h"
 #include "LogCapture.h"
 #include "RestLabels.h"
 #include "TestServer.h"
@@ -211,4 +212,21 @@ TEST(RestApiClient, SettingsSetBeforeConnect) {
     for (const auto& record : log.Records()) {
         EXPECT_EQ(record.message.find("hunt"), std::string::npos) << record.message;
     }
+}
+
+// The answer's lines of a block that holds an interim response first: folded, repeated and
+// broken lines as a server may write them.
+TEST(RestApiClient, HeaderBlockLines) {
+    const std::string block =
+        "HTTP/1.1 100 Continue\r\nX-Early: 1\r\n\r\nHTTP/1.1 200 OK\r\nX-Total-Count:  5 \r\n"
+        "x-tag: a\r\nX-Tag: b\r\nX-Fold: one\r\n\t two\r\nBad Name: x\r\n: none\r\n"
+        "X-Token: ab\rcd\r\nX-Empty:\r\n\r\n";
+    using Lines = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(vsrest::ParseHeaderBlock(block.data(), block.size()), (Lines{{"X-Total-Count", "5"},
+                                                                           {"x-tag", "a"},
+                                                                           {"X-Tag", "b"},
+                                                                           {"X-Fold", "one two"},
+                                                                           {"X-Token", "ab cd"},
+                                                                           {"X-Empty", ""}}));
+    EXPECT_TRUE(vsrest::ParseHeaderBlock(nullptr, 0).empty());
 }

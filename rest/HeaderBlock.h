@@ -1,0 +1,18 @@
+// The parser of a response's header block, which a server writes: hidden, and apart so that its
+// promises are fuzzed on their own. Internal: not installed.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vsrest {
+
+// The header lines of the last response in `block` (length bytes, any bytes), in order: names
+// are tokens as the server wrote them; values have no blank at either end and hold no CR, LF or
+// NUL (a CR or NUL inside becomes a blank); a folded line joins the one before with one blank.
+// Linear in the block; the text it returns is never longer than the block.
+[[gnu::visibility("hidden")]] std::vector<std::pair<std::string, std::string>> ParseHeaderBlock(
+    const char* block, unsigned long length);
+
+}  // namespace vsrest
