@@ -61,7 +61,9 @@ std::string CVSRestApiConnection::Loggable(const std::string& body) const {
 
 void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url,
                                       const std::string& body) {
-    if (body.empty()) {
+    // Nothing is built for a line that goes nowhere: a cut masks the whole body first, which
+    // costs what the uncut line would.
+    if (body.empty() || !vslog::Shows(m_debug, m_bDebugEnabled ? 0 : 2)) {
         return;
     }
     vslog::Debug(m_debug, kLogRequestLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
@@ -71,6 +73,9 @@ void CVSRestApiConnection::LogRequest(HTTP_REQ_TYPE verb, const std::string& url
 
 void CVSRestApiConnection::LogResponse(HTTP_REQ_TYPE verb, const std::string& url,
                                        const std::string& response) {
+    if (!vslog::Shows(m_debug, m_bDebugEnabled ? 0 : 2)) {
+        return;
+    }
     vslog::Debug(
         m_debug, kLogResponseLabel, m_bDebugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
         VerbText(verb), url.c_str(),
