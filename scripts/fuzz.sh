@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 targets="${FUZZ_TARGETS:-fuzz_guidcache_record fuzz_xml_readers fuzz_xml_growth
     fuzz_json_stringlist fuzz_rest_url fuzz_log_format fuzz_log_mask fuzz_retry_after
-    fuzz_response_body fuzz_header_block}"
+    fuzz_response_body fuzz_header_block fuzz_json_writer}"
 
 # Longest input per target: records and documents are small; the URL target needs room for an
 # argument beyond the 2048-byte formatting buffer.
@@ -46,6 +46,7 @@ run_target() {
         fuzz_xml_readers) dict=(-dict=fuzz/xml.dict) ;;
         fuzz_xml_growth) dict=(-dict=fuzz/xml.dict) ;;
         fuzz_json_stringlist) dict=(-dict=fuzz/json.dict) ;;
+        fuzz_json_writer) dict=(-dict=fuzz/json.dict) ;;
     esac
     rm -rf "${findings:?}/$target"  # what is there belongs to this run only
     mkdir -p "$findings/$target"

@@ -7,9 +7,7 @@
 //   std::string write_string(const mValue& value, bool pretty);   // the older name
 //
 // The text is meant to be read back as the very same value by any sound reader, so the writer
-// refuses what it cannot write faithfully instead of changing it. (read() here falls short on
-// some reals: the Boost.JSON 1.81 conversion under it can land one unit in the last place away
-// from the double a text names, however exact the text.)
+// refuses what it cannot write faithfully instead of changing it; read() here gives it back.
 //  - Layout: compact by default. pretty_print puts each member and element on a line of its
 //    own, four spaces further in per level, with " : " after a key; an empty object or array
 //    stays "{}" or "[]". single_line_arrays implies pretty_print and writes an array that holds

@@ -1,6 +1,7 @@
 // json_spirit::read and read_or_throw over real and malformed JSON text.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "Thrown.h"
@@ -16,7 +17,9 @@ TEST(JsonReader, ReadsNestedDocumentWithEscapesAndWideIntegers) {
   "disks": [{"id": 1, "size": 18446744073709551615}, {"id": -9223372036854775808}],
   "tags": ["caf\u00e9", "\ud83d\ude00", "tab\t\"quoted\"\\", null],
   "big": 9223372036854775808, "huge": 18446744073709551616,
-  "ratio": 0.25, "on": true, "none": null, "empty": {}, "list": [],
+  "ratio": 0.25, "near": [54e-308, 5.409760742964738e+124],
+  "far": [-1e400, 1.7976931348623159e308, -1e-400, 2.5e-324],
+  "on": true, "none": null, "empty": {}, "list": [],
   "dup": 1, "dup": "last"
 })";
     const mValue expected = mObject{
@@ -27,6 +30,8 @@ TEST(JsonReader, ReadsNestedDocumentWithEscapesAndWideIntegers) {
         {"big", std::uint64_t{9223372036854775808u}},
         {"huge", 18446744073709551616.0},
         {"ratio", 0.25},
+        {"near", mArray{54e-308, 5.409760742964738e+124}},  // Boost.JSON alone is an ulp off
+        {"far", mArray{-HUGE_VAL, HUGE_VAL, -0.0, 5e-324}},
         {"on", true},
         {"none", mValue()},
         {"empty", mObject{}},
@@ -41,6 +46,7 @@ TEST(JsonReader, ReadsNestedDocumentWithEscapesAndWideIntegers) {
     EXPECT_TRUE(size.is_uint64());
     EXPECT_EQ(size.get_uint64(), 18446744073709551615u);
     EXPECT_EQ(value.get_obj().at("big").get_uint64(), 9223372036854775808u);
+    EXPECT_TRUE(std::signbit(value.get_obj().at("far").get_array()[2].get_real()));
 
     mValue thrown;
     json_spirit::read_or_throw(" [\"only\"]\n", thrown);
