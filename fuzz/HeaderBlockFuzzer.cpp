@@ -1,6 +1,6 @@
 // A response's header block, which the server writes, through the parser behind
-// getLastResponseHeaders. Promised for any bytes: names are non-empty tokens; values hold no CR,
-// LF or NUL and no blank at either end; the text returned is never longer than the block (so
+// getLastResponseHeaders. Promised for any bytes: names are non-empty tokens; values hold no line
+// feed and no blank at either end; the text returned is never longer than the block (so
 // the work is linear in it); and only the last response counts: the lines after the block's last
 // status line give the same result on their own.
 #include <cstddef>
@@ -25,8 +25,7 @@ void CheckLine(const std::string& name, const std::string& value) {
     for (const char c : name) {
         Require(IsTokenChar(c), "a name that is not a token");
     }
-    Require(value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos,
-            "a value that holds CR, LF or NUL");
+    Require(value.find('\n') == std::string::npos, "a value that holds a line feed");
     Require(value.empty() || (value.front() != ' ' && value.front() != '\t' &&
                               value.back() != ' ' && value.back() != '\t'),
             "a value with a blank at an end");

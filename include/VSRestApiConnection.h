@@ -300,7 +300,7 @@ public:
     /// Where the time of the last exchange went, failed ones included; bKnown is false before
     /// any exchange and on a platform whose transport cannot say. A request refused before the
     /// transport (not connected) leaves the figures of the exchange before. Each exchange also
-    /// writes them in one line, at level 2 (0 after enableDebug()), after its response or error
+    /// writes them in one line, at level 2 (enableDebug() leaves it there), after its response or error
     /// lines: "timings GET <url>: lookup 0.100 ms, connect 0.300 ms, tls -, first byte 1.200
     /// ms, total 1.400 ms, new connection" ("connection reused"), or "timings GET <url>:
     /// unknown".
@@ -308,8 +308,10 @@ public:
     VSRestApiTimings getLastTimings();
 
     /// The header lines of the last exchange's final response, in the order they came, as
-    /// (name, value) pairs: a name as the server wrote it, a value without its surrounding
-    /// blanks, a folded line joined to the one it continues with one blank. Only the last
+    /// (name, value) pairs: a name as the server wrote it (a line whose name is not a token is
+    /// left out), a value without its surrounding blanks and otherwise as it came (a CR or NUL
+    /// inside included: check a value before copying it into a header line, which the transport
+    /// refuses), a folded line joined to the one it continues with one blank. Only the last
     /// response's lines, when the exchange held several (a "100 Continue", a redirect followed,
     /// a proxy's CONNECT answer). Read from the transport's header block (GetHttpResponse(length,
     /// true)): empty before any exchange and on a platform whose transport keeps none. Takes the

@@ -1,9 +1,11 @@
 // The exchange lines. The three hooks write the lines whose formats the agent's log readers
-// know, unchanged. Beside them the request path writes two lines of its own at the same level,
-// for a person reading the log: the request line of a request without a body (which LogRequest
-// leaves out) and, after the response or error lines, the answer's status, size and the
-// request's time. A client may cap how much of a body the lines show; the cut is made after
-// masking, so that it can never cut a secret out of the shape the masker knows.
+// know, unchanged, at level 0 after enableDebug and 2 otherwise. Beside them the request path
+// writes two lines of its own at level 2, like the connection's other lines (enableDebug moves
+// only the fixed lines, so a log kept at level 0 costs what it did), for a person reading it:
+// the request line of a request without a body (which LogRequest leaves out) and, after the
+// response or error lines, the answer's status, size and the request's time. A client may cap how
+// much of a body the lines show; the cut is made after masking, so that it can never cut a secret
+// out of the shape the masker knows.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -36,6 +38,8 @@ std::string CutForLine(const std::string& body, size_t limit) {
     masked += "\xE2\x80\xA6 (" + std::to_string(more) + " more bytes)";
     return masked;
 }
+
+constexpr int kOwnLineLevel = 2;
 
 int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -95,12 +99,12 @@ void CVSRestApiConnection::LogError(HTTP_REQ_TYPE verb, const std::string& url,
 }
 
 void CVSRestApiConnection::LogBodylessRequest(HTTP_REQ_TYPE verb, const std::string& url) {
-    vslog::Debug(m_debug, kSendReqLabel, m_bDebugEnabled ? 0 : 2, "Request to %s [%s], no body",
+    vslog::Debug(m_debug, kSendReqLabel, kOwnLineLevel, "Request to %s [%s], no body",
                  VerbText(verb), url.c_str());
 }
 
 int64_t CVSRestApiConnection::AnswerClockUs() const {
-    return vslog::Shows(m_debug, m_bDebugEnabled ? 0 : 2) ? NowUs() : -1;
+    return vslog::Shows(m_debug, kOwnLineLevel) ? NowUs() : -1;
 }
 
 // After a request that got an answer; a transport failure has only the LogError lines.
@@ -110,7 +114,7 @@ void CVSRestApiConnection::LogAnswer(HTTP_REQ_TYPE verb, const std::string& url,
     if (startUs < 0 || status <= 0) {
         return;
     }
-    vslog::Debug(m_debug, kSendReqLabel, m_bDebugEnabled ? 0 : 2,
+    vslog::Debug(m_debug, kSendReqLabel, kOwnLineLevel,
                  "Answer to %s [%s]: %ld%s, %zu bytes in %.3f ms", VerbText(verb), url.c_str(),
                  status, IsExpectedStatus() ? " (expected)" : "", response.size(),
                  static_cast<double>(NowUs() - startUs) / 1000.0);

@@ -1,6 +1,9 @@
 // The parser of a response's header block. The block holds every response of the exchange (an
 // interim "100 Continue", each redirect followed, a proxy's CONNECT answer), each opened by its
-// status line; only the last one's lines are the answer's. The server writes all of it.
+// status line; only the last one's lines are the answer's. The server writes all of it. A value
+// is handed over as the server sent it, a CR or NUL inside included: a client that checks it
+// sees what came, and one that copies it into a header line of its own is refused by the
+// transport rather than sent a value changed on the way.
 #include "HeaderBlock.h"
 
 #include <algorithm>
@@ -31,17 +34,6 @@ bool IsToken(std::string_view name) {
     return !name.empty();
 }
 
-// A CR or NUL inside a value becomes a blank, as HTTP tells a recipient to do (a client may put
-// a value, a session token, into a header line of its own, which must not break there); then
-// the blanks at either end go.
-std::string Cleaned(std::string_view text) {
-    std::string value(text);
-    for (char& c : value) {
-        c = c == '\r' || c == '\0' ? ' ' : c;
-    }
-    return std::string(Trimmed(value));
-}
-
 // One line of the block into `lines`: a status line starts the list again, a line that begins
 // with a blank continues the one before (joined with one blank), a line without a name is not a
 // header line.
@@ -49,7 +41,7 @@ void AddLine(std::string_view line, HeaderLines& lines) {
     if (line.substr(0, 5) == "HTTP/") {
         lines.clear();
     } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-        const std::string more = Cleaned(line);
+        const std::string_view more = Trimmed(line);
         if (!lines.empty() && !more.empty()) {
             std::string& value = lines.back().second;
             value += value.empty() ? "" : " ";
@@ -57,7 +49,8 @@ void AddLine(std::string_view line, HeaderLines& lines) {
         }
     } else if (const size_t colon = line.find(':');
                colon != line.npos && IsToken(line.substr(0, colon))) {
-        lines.emplace_back(std::string(line.substr(0, colon)), Cleaned(line.substr(colon + 1)));
+        lines.emplace_back(std::string(line.substr(0, colon)),
+                           std::string(Trimmed(line.substr(colon + 1))));
     }
 }
 

@@ -9,8 +9,8 @@
 namespace vsrest {
 
 // The header lines of the last response in `block` (length bytes, any bytes), in order: names
-// are tokens as the server wrote them; values have no blank at either end and hold no CR, LF or
-// NUL (a CR or NUL inside becomes a blank); a folded line joins the one before with one blank.
+// are tokens as the server wrote them; values have no blank at either end and hold no line feed
+// (a CR or NUL inside stays as it came); a folded line joins the one before with one blank.
 // Linear in the block; the text it returns is never longer than the block.
 [[gnu::visibility("hidden")]] std::vector<std::pair<std::string, std::string>> ParseHeaderBlock(
     const char* block, unsigned long length);

@@ -55,7 +55,7 @@ CVSRestApiConnection::TimingsLine::TimingsLine(CVSRestApiConnection& conn, const
       m_verb(verb),
       m_url(url),
       m_timings(vsrest::ReadTimings(*conn.m_pCurl)),
-      m_nLevel(conn.m_bDebugEnabled ? 0 : 2) {
+      m_nLevel(2) {  // as the connection's other lines: enableDebug moves only the fixed ones
     conn.m_pPrivate->lastTimings = m_timings;
 }
 

@@ -226,7 +226,7 @@ TEST(RestApiClient, HeaderBlockLines) {
                                                                            {"x-tag", "a"},
                                                                            {"X-Tag", "b"},
                                                                            {"X-Fold", "one two"},
-                                                                           {"X-Token", "ab cd"},
+                                                                           {"X-Token", "ab\rcd"},
                                                                            {"X-Empty", ""}}));
     EXPECT_TRUE(vsrest::ParseHeaderBlock(nullptr, 0).empty());
 }
