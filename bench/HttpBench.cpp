@@ -6,6 +6,11 @@
 // 1 KiB): /lib closes its connection with the object, /lib_pooled runs with the transport's
 // connection pool on, so that each object takes the connection the one before parked.
 //
+// vm_list_50Mbit fetches the 908 KB VM list (VmList.h) through a relay that holds the link to
+// 50 Mbit/s (ShapedRelay.h): /gzip with the library's default offer of compressed bodies, which
+// the server answers with its gzip copy, /identity with the offer off. vm_list_inflate/zlib
+// times zlib's inflate of that gzip copy by CPU time: what decoding costs per decoded byte.
+//
 // Every client sends the same header lines as the library (Content-Type, Accept-Language,
 // User-Agent; libcurl clients also drop "Expect:") and sets the URL for every request.
 //
@@ -20,6 +25,7 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <curlpp/Easy.hpp>
 #include <curlpp/Infos.hpp>
@@ -32,12 +38,17 @@
 #include "BenchMain.h"
 #include "LoopbackServer.h"
 #include "RequestBench.h"
+#include "ShapedRelay.h"
 #include "VSRestApiConnection.h"
+#include "VmList.h"
 
 namespace {
 
 int g_nPort = -1;
 std::string g_strLogFile;
+const vsbench::ShapedRelay* g_pRelay = nullptr;
+std::string g_strVmListGzip;  // the server's copy, made the same way
+size_t g_nVmListBytes = 0;
 
 struct Exchange {
     const char* resource;  // below the server root
@@ -67,13 +78,13 @@ void Finish(benchmark::State& state, const Exchange& exchange, size_t lastLength
 
 class BenchConnection : public CVSRestApiConnection {
 public:
-    // No encoding offered: the rows compare the same bytes on the wire as the other clients,
-    // which offer none (the loopback server compresses what a client accepts, and a 1 KiB body
-    // compressed costs ten times the exchange's time there).
-    explicit BenchConnection(bool exchangeLog) {
+    // No encoding offered unless asked for: the rows compare the same bytes on the wire as the
+    // other clients, which offer none (the loopback server compresses what a client accepts, and
+    // a 1 KiB body compressed costs ten times the exchange's time there).
+    explicit BenchConnection(bool exchangeLog, bool compression = false, int port = g_nPort) {
         m_strContentType = "application/json";
-        m_nPort = static_cast<unsigned int>(g_nPort);
-        setCompression(false);
+        m_nPort = static_cast<unsigned int>(port);
+        setCompression(compression);
         if (exchangeLog) {
             enableDebug();
         }
@@ -120,6 +131,49 @@ void Lib(benchmark::State& state, Exchange exchange, bool exchangeLog) {
         }
     }
     Finish(state, exchange, response.size());
+}
+
+// ---- the VM list over a 50 Mbit/s link ----
+
+// The bytes on the wire per fetch tell whether the server's answer was the one asked for.
+bool WireMatches(benchmark::State& state, uint64_t wireBytes, bool compressed) {
+    const double perFetch = static_cast<double>(wireBytes) /
+                            static_cast<double>(std::max<int64_t>(1, state.iterations()));
+    state.counters["wire_bytes"] = perFetch;
+    return compressed == (perFetch < static_cast<double>(g_nVmListBytes));
+}
+
+void ShapedVmList(benchmark::State& state, bool compressed) {
+    BenchConnection connection(false, compressed, g_pRelay->Port());
+    if (!connection.connect("127.0.0.1", false, "")) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    std::string response;
+    const uint64_t before = g_pRelay->BytesToClients();
+    for (auto _ : state) {
+        if (!connection.get("get/vm_list", response, nullptr)) {
+            state.SkipWithError(("request failed: " + connection.getLastCurlError()).c_str());
+            return;
+        }
+    }
+    if (!WireMatches(state, g_pRelay->BytesToClients() - before, compressed)) {
+        state.SkipWithError(compressed ? "the body came uncompressed" : "the body came compressed");
+        return;
+    }
+    vsbench::FinishRequests(state, g_nVmListBytes, response.size());
+}
+
+void InflateVmList(benchmark::State& state) {
+    size_t decoded = 0;
+    for (auto _ : state) {
+        decoded = vsbench::GunzipLength(g_strVmListGzip);
+    }
+    if (decoded != g_nVmListBytes) {
+        state.SkipWithError("the gzip copy does not decode to the VM list");
+        return;
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(decoded));
 }
 
 // ---- raw libcurl ----
@@ -264,6 +318,13 @@ void RegisterAll() {
     WallClock(benchmark::RegisterBenchmark("http_new_object/lib_pooled", LibNewObject, true), 2);
     WallClock(benchmark::RegisterBenchmark("get_1KiB_exchange_log/lib", Lib, kGet1k, true), 3);
     WallClock(benchmark::RegisterBenchmark("post_4KiB_exchange_log/lib", Lib, kPost4k, true), 3);
+    // Fixed counts: a fetch over the slow link takes up to 150 ms.
+    WallClock(benchmark::RegisterBenchmark("vm_list_50Mbit/gzip", ShapedVmList, true), 1, 3)
+        ->Unit(benchmark::kMillisecond);
+    WallClock(benchmark::RegisterBenchmark("vm_list_50Mbit/identity", ShapedVmList, false), 1, 3)
+        ->Unit(benchmark::kMillisecond);
+    vsbench::Configure(benchmark::RegisterBenchmark("vm_list_inflate/zlib", InflateVmList))
+        ->Unit(benchmark::kMillisecond);
     WallClock(benchmark::RegisterBenchmark("memory_requests/lib", Memory), 1, 1)
         ->Repetitions(1)  // one long pass; repeating it measures nothing new
         ->Unit(benchmark::kMillisecond);
@@ -281,6 +342,11 @@ int main(int argc, char** argv) {
     // Forks: before libcurl or anything else starts a thread.
     LoopbackServer server;
     g_nPort = server.Port();
+    const vsbench::ShapedRelay relay(g_nPort, 50e6);
+    g_pRelay = &relay;
+    const std::string vmList = vsbench::VmListJson(vsbench::VmListCount());
+    g_nVmListBytes = vmList.size();
+    g_strVmListGzip = vsbench::Gzip(vmList);
     curlpp::initialize();
     RegisterAll();
     const int rc = vsbench::Run(argc, argv);

@@ -71,8 +71,10 @@ def seconds(results, workload, impl):
 
 
 def repetitions(results, wall_clock):
+    # zlib's inflate runs in a request program, with the request programs' repetition count.
     return max((len(runs) for key, runs in results.items()
-                if not key[0].startswith("memory") and by_wall_clock(runs) == wall_clock),
+                if not key[0].startswith("memory") and key[0] != "vm_list_inflate"
+                and by_wall_clock(runs) == wall_clock),
                default=0)
 
 
@@ -82,7 +84,7 @@ def human(value, unit):
     for limit, suffix in ((1e6, "M"), (1e3, "k")):
         if value >= limit:
             return "%.2f%s %s" % (value / limit, suffix, unit)
-    return "%.0f %s" % (value, unit)
+    return ("%.0f %s" if value >= 100 else "%.1f %s") % (value, unit)
 
 
 def session_cache_note(results, raw):
@@ -112,6 +114,28 @@ def sweep_work_row(results):
     return (label, "%.2fx" % growth["lib"], "%.2fx" % growth["raw"], "-",
             "<= 10.5x %s" % ("ok" if growth["lib"] <= 10.5 else "SHORT"),
             "instructions per entry: " + "; ".join(per_entry.values()))
+
+
+def shaped_vm_list_row(results, pair):
+    """The VM list through the 50 Mbit/s relay: compressed against not, and what decoding costs."""
+    gzip, identity = (rate(results, "vm_list_50Mbit", impl) for impl in ("gzip", "identity"))
+    runs = results.get(("vm_list_50Mbit", "identity"))
+    size = runs[0]["bytes_per_second"] / runs[0]["items_per_second"] if runs else 0
+    wire = [median([b["wire_bytes"] for b in results.get(("vm_list_50Mbit", impl), [])] or [0])
+            for impl in ("gzip", "identity")]
+    inflate = byte_rate(results, "vm_list_inflate", "zlib")
+    cpu = [seconds(results, "vm_list_50Mbit", impl) for impl in ("gzip", "identity")]
+    notes = []
+    if inflate:
+        notes.append("decode CPU %.2f ms per MB (zlib inflate)" % (1e9 / inflate))
+    if all(cpu):
+        notes.append("client CPU per fetch %.2f ms gzip, %.2f ms identity" % (cpu[0] * 1e3,
+                                                                             cpu[1] * 1e3))
+    if all(wire):
+        notes.append("on the wire %.0f KB, %.0f KB (%.2fx)" % (wire[0] / 1e3, wire[1] / 1e3,
+                                                              wire[1] / wire[0]))
+    pair("1 VM list %.0f KB at 50 Mbit/s, gzip (raw: no encoding)" % (size / 1e3), "fetches/s",
+         gzip, identity, 5.0, notes=notes)
 
 
 def main(paths):
@@ -157,6 +181,7 @@ def main(paths):
         pair(label + ", pooled (raw: kept connection)", "req/s", pooled, rate(r, kept, "lib"),
              0.50)
         pair(label + ", pooled (raw: not pooled)", "req/s", pooled, unpooled, 10.0)
+    shaped_vm_list_row(r, pair)
     pair("2 get 1 KiB, exchange log on (raw: log off)", "req/s",
          rate(r, "get_1KiB_exchange_log", "lib"), rate(r, "get_1KiB", "lib"), 0.95)
     pair("2 post 4 KiB, exchange log on (raw: log off)", "req/s",

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "VmList.h"
+
 namespace {
 
 // Client and server on one CPU (the lowest the process may use), unless VSBENCH_PIN=0. On the
@@ -46,6 +48,27 @@ std::string Body(size_t length) {
     return body;
 }
 
+// The VM list as a host sends it: gzip, compressed once, to a request that offers gzip, else
+// the text. Served through a provider of known length, which cpp-httplib sends as it is, so
+// that it neither compresses the text again nor spends a request's time compressing.
+void ServeVmList(httplib::Server& server) {
+    auto text = std::make_shared<const std::string>(vsbench::VmListJson(vsbench::VmListCount()));
+    auto gzip = std::make_shared<const std::string>(vsbench::Gzip(*text));
+    server.Get("/get/vm_list", [text, gzip](const httplib::Request& req, httplib::Response& res) {
+        const bool compressed =
+            req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos &&
+            !gzip->empty();
+        std::shared_ptr<const std::string> body = compressed ? gzip : text;
+        if (compressed) {
+            res.set_header("Content-Encoding", "gzip");
+        }
+        res.set_content_provider(body->size(), "application/json",
+                                 [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(body->data() + offset, length);
+                                 });
+    });
+}
+
 std::unique_ptr<httplib::Server> MakeServer(const LoopbackServer::TlsIdentity* tls) {
     if (tls == nullptr) {
         return std::make_unique<httplib::Server>();
@@ -71,6 +94,7 @@ std::unique_ptr<httplib::Server> MakeServer(const LoopbackServer::TlsIdentity* t
     server.Get("/get/64k", [&](const httplib::Request&, httplib::Response& res) {
         res.set_content(large, "application/json");
     });
+    ServeVmList(server);
     server.Post("/post", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content(std::to_string(req.body.size()), "application/json");
     });

@@ -4,6 +4,7 @@
 // bodies:
 //     GET  /get/1k    1,024 bytes
 //     GET  /get/64k   65,536 bytes
+//     GET  /get/vm_list  the VM list of VmList.h, gzip when the request offers it
 //     POST /post      the request body's length in decimal
 // Construct it before the process starts any thread (it forks); the destructor stops it. It
 // pins the process, and so the server, to one CPU first (VSBENCH_PIN=0 leaves the affinity
