@@ -35,6 +35,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -300,8 +301,8 @@ public:
     /// Where the time of the last exchange went, failed ones included; bKnown is false before
     /// any exchange and on a platform whose transport cannot say. A request refused before the
     /// transport (not connected) leaves the figures of the exchange before. Each exchange also
-    /// writes them in one line, at level 2 (enableDebug() leaves it there), after its response or error
-    /// lines: "timings GET <url>: lookup 0.100 ms, connect 0.300 ms, tls -, first byte 1.200
+    /// writes them in one line, at level 2 (enableDebug() leaves it there), after its response or
+    /// error lines: "timings GET <url>: lookup 0.100 ms, connect 0.300 ms, tls -, first byte 1.200
     /// ms, total 1.400 ms, new connection" ("connection reused"), or "timings GET <url>:
     /// unknown".
     /// Takes the request lock like getLastHttpStatus().
@@ -562,6 +563,10 @@ private:
                         const std::string& body, std::string& response,
                         VSRestApiRequestOptions* options);
     bool SetMethod(bool on, const char* label);
+    std::optional<bool> SendOnce(HTTP_REQ_TYPE verb, const std::string& url,
+                                 const std::string& body);
+    void Conclude(bool sent, HTTP_REQ_TYPE verb, const std::string& url, const std::string& body,
+                  const std::string& response);
     void LogBodylessRequest(HTTP_REQ_TYPE verb, const std::string& url);
     int64_t AnswerClockUs() const;
     void LogAnswer(HTTP_REQ_TYPE verb, const std::string& url, const std::string& response,

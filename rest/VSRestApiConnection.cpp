@@ -303,17 +303,11 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
         if (!RunHeaderHooks(verb, resource, body, options) || !LimitAttempt(clock.RemainingMs())) {
             return false;
         }
-        LogRequest(verb, url, body);
-        if (body.empty()) {
-            LogBodylessRequest(verb, url);
-        }
-        vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
-        if (!SetMethod(true, kSendReqLabel)) {
+        const std::optional<bool> exchanged = SendOnce(verb, url, body);
+        if (!exchanged) {
             return false;
         }
-        sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(verb, url.c_str(), body.data(),
-                                                          body.size(), false, false, nullptr));
-        sent = SetMethod(false, kSendReqLabel) && sent;
+        sent = *exchanged;
         timings.emplace(*this, kSendReqLabel, verb, url);
         recvResp(response);  // takes the body over without a copy where the transport can
         frame.LendBody(response);
@@ -322,22 +316,45 @@ bool CVSRestApiConnection::sendReq(HTTP_REQ_TYPE verb, const std::string& resour
             break;
         }
     }
+    if (!sent && m_pPrivate->IsCancelled()) {
+        Private::NoteCancelled(*m_pCurl, this, timings.has_value());
+    }
+    Conclude(sent, verb, url, body, response);
+    LogAnswer(verb, url, response, startUs);
+    return sent;
+}
+
+// One attempt's exchange, after its request lines, with the request's method (patch, head) set
+// around the send only. No value when the method could not be set: nothing was sent.
+std::optional<bool> CVSRestApiConnection::SendOnce(HTTP_REQ_TYPE verb, const std::string& url,
+                                                   const std::string& body) {
+    LogRequest(verb, url, body);
+    if (body.empty()) {
+        LogBodylessRequest(verb, url);
+    }
+    vsrest::FailureNotes::Clear(this);  // an exchange: the text of the one before is gone
+    if (!SetMethod(true, kSendReqLabel)) {
+        return std::nullopt;
+    }
+    const bool sent = Exchanged(m_pCurl->JXLibCurlSendHttpReqLog(
+        verb, url.c_str(), body.data(), body.size(), false, false, nullptr));
+    return SetMethod(false, kSendReqLabel) && sent;
+}
+
+// After the last attempt: the failure's lines (none for a status the client expects), or the
+// login hook and the response line.
+void CVSRestApiConnection::Conclude(bool sent, HTTP_REQ_TYPE verb, const std::string& url,
+                                    const std::string& body, const std::string& response) {
     if (!sent) {
-        if (m_pPrivate->IsCancelled()) {
-            Private::NoteCancelled(*m_pCurl, this, timings.has_value());
-        }
         if (!IsExpectedStatus()) {
             LogError(verb, url, body, response);
         }
-        LogAnswer(verb, url, response, startUs);
-        return false;
+        return;
     }
     if (m_bUseLoginHeaders) {
         saveLoginCurlHeaders();
     }
     LogResponse(verb, url, response);
-    LogAnswer(verb, url, response, startUs);
-    return true;
 }
 
 // The attempt's time limit, once the library keeps CURLOPT_TIMEOUT_MS (a deadline or a policy
