@@ -58,6 +58,12 @@ void AddLine(std::string_view line, HeaderLines& lines) {
 
 namespace vsrest {
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 HeaderLines ParseHeaderBlock(const char* block, unsigned long length) {
     HeaderLines lines;
     const std::string_view text =

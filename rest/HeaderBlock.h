@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,5 +15,8 @@ namespace vsrest {
 // Linear in the block; the text it returns is never longer than the block.
 [[gnu::visibility("hidden")]] std::vector<std::pair<std::string, std::string>> ParseHeaderBlock(
     const char* block, unsigned long length);
+
+// Header names compare without regard to ASCII letter case.
+[[gnu::visibility("hidden")]] bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace vsrest

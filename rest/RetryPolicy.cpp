@@ -1,5 +1,7 @@
 #include "RetryPolicy.h"
 
+#include "HeaderBlock.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -98,21 +100,6 @@ bool ToEpoch(int year, int month, int day, int hour, int minute, int second, std
     return true;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 bool IsRetriedOutcome(int64_t status, bool anyResponseByte) {
@@ -122,25 +109,16 @@ bool IsRetriedOutcome(int64_t status, bool anyResponseByte) {
     return status == 429 || status == 502 || status == 503 || status == 504;
 }
 
+// The last Retry-After line of the last response, through the parser that gives a client the
+// answer's header lines.
 std::string RetryAfterValue(const char* block, unsigned long length) {
-    constexpr std::string_view kName = "retry-after:";
-    const std::string_view text =
-        block != nullptr ? std::string_view(block, length) : std::string_view();
-    std::string_view value;
-    for (size_t pos = 0; pos < text.size();) {
-        const size_t end = std::min(text.find('\n', pos), text.size());
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.substr(0, 5) == "HTTP/") {
-            value = {};  // a later response: the earlier one's lines are not its own
-        } else if (EqualsIgnoringCase(line.substr(0, kName.size()), kName)) {
-            value = Trimmed(line.substr(kName.size()));
+    std::string value;
+    for (auto& [name, text] : ParseHeaderBlock(block, length)) {
+        if (EqualsIgnoringCase(name, "retry-after")) {
+            value = std::move(text);
         }
     }
-    return std::string(value);
+    return value;
 }
 
 bool ParseHttpDate(const std::string& text, std::time_t& when) {
